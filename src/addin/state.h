@@ -1,0 +1,104 @@
+// The one State of an add-in: the page definition model, the page-wide values, the
+// add-in state and the page's fixed controls. swAddIn owns it; the page handler and
+// every procedure work on it by reference. There are no globals.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/host.h"
+#include "pagedef/model.h"
+#include "platform/platform.h"
+
+namespace kelvane {
+
+inline constexpr const char* kProgramTitle = "Kelvane 1.1";
+inline constexpr const char* kCopyrightNotice = "Copyright (c) 2026 the Kelvane developers";
+inline constexpr const char* kLogFileName = "Kelvane.log";
+
+// Fixed control ids.
+namespace ids {
+inline constexpr int kConfigGroup = 10000;
+inline constexpr int kConfigLabel = 10001;
+inline constexpr int kConfigCombo = 10002;
+inline constexpr int kUseConfigsCheck = 10003;
+inline constexpr int kToolsGroup = 20000;
+inline constexpr int kResetButton = 20001;
+inline constexpr int kDefaultsButton = 20002;
+inline constexpr int kPurgeButton = 20003;
+inline constexpr int kEditButton = 20004;
+}  // namespace ids
+
+// Status-bar texts.
+namespace status {
+inline constexpr const char* kSaveError = "Error in saveCP";
+inline constexpr const char* kReadError = "Error in readCP";
+inline constexpr const char* kLoadError = "Error in loadCP";
+inline constexpr const char* kLogWriteError = "Error writing log file";
+inline constexpr const char* kLogReadError = "Error reading log file";
+inline constexpr const char* kResetError = "Error resetting fields";
+inline constexpr const char* kPurgeError = "Purge Custom Properties failed";
+inline constexpr const char* kCompositeError = "Composite fields construction failed";
+inline constexpr const char* kExitOnError = "Exit on error";
+inline constexpr const char* kIniReadError = "Kelvane.ini read error; Quitting";
+inline constexpr const char* kNoHelp = "No help available";
+inline constexpr const char* kFarewell = "Thank you for using Kelvane";
+}  // namespace status
+
+struct State {
+  State(platform::Platform& os) : platform(os) {}
+
+  platform::Platform& platform;
+
+  // Add-in state, from connection to disconnection.
+  std::shared_ptr<host::Application> ThisSW;
+  std::int32_t Cookie = 0;
+  std::shared_ptr<host::Page> propPage;
+  std::string menuPath;
+  std::string menuCallback;
+  std::string menuEnableCallback;
+  std::int32_t menuEnabled = 0;
+  std::int32_t pageCreateError = 0;
+  bool callStatus = false;  // results of called procedures land here; it decides nothing
+
+  // The page definition model, from DispPropMgr to the close of the page.
+  pagedef::PageDefinition model;
+
+  // Page-wide values set by page construction.
+  std::int16_t lastGroup = -1;
+  std::int16_t configCount = 0;
+  std::vector<std::string> configNames;
+  std::int16_t currentConfig = 0;
+
+  // The page's fixed controls.
+  std::shared_ptr<host::Group> configGroup;
+  std::shared_ptr<host::Control> configLabel;
+  std::shared_ptr<host::Control> configCombo;
+  std::shared_ptr<host::Control> useConfigsCheck;
+  std::shared_ptr<host::Group> toolsGroup;
+  std::array<std::shared_ptr<host::Control>, 4> toolButtons;
+
+  // Lets go of the model and of every host reference it holds.
+  void emptyModel();
+};
+
+// Shows `text` on the host's status bar (application frame, then SetStatusBarText).
+void showStatus(State& s, const std::string& text);
+
+// The active document, fetched anew; throws HostError("active-document") when none.
+std::shared_ptr<host::Document> activeDocument(State& s);
+
+// The error trap of a procedure: runs `body`; when it throws, shows `statusText` and
+// returns false. An error while showing the text reaches the caller.
+bool trapped(State& s, const char* statusText, const std::function<bool()>& body);
+
+// Menu registration: remove for document types 1 then 2; add for 1 then 2.
+void removeMenuItems(State& s);
+void addMenuItems(State& s);
+
+}  // namespace kelvane

@@ -1,0 +1,71 @@
+// The page definition model: what Kelvane.ini declares, plus what page construction
+// binds to it (host controls and value slots). Tables are vectors; a table's "last
+// index" is its size - 1, so -1 means empty. Counts never pass the 16-bit limits
+// below: the parser refuses the line that would.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace kelvane::pagedef {
+
+inline constexpr int kMaxGroups = 32767;     // groups: indexes 0..32766
+inline constexpr int kMaxIndex = 32767;      // fields, list entries, composites: last index
+
+struct ListItem {
+  std::string text;   // as shown in the combo box
+  std::string code;   // second column when the line had exactly two; else ""
+};
+
+struct FieldDef {
+  std::string caption;     // label, tip, log key, section name, composite reference
+  std::string propName;    // custom property name; no blanks
+  std::vector<ListItem> items;  // empty: text box; else combo box
+  std::shared_ptr<host::Control> control;
+  std::shared_ptr<host::Control> label;
+  std::vector<std::string> configValues;  // one slot per configuration
+  std::string defaultValue;               // "<>" marks a composite field
+  bool remember = false;
+  std::int16_t auxNumber = -1;
+
+  std::int16_t lastItemIndex() const { return static_cast<std::int16_t>(items.size()) - 1; }
+  bool isTextBox() const { return items.empty(); }
+};
+
+struct GroupDef {
+  std::string name;
+  std::vector<FieldDef> fields;
+  std::shared_ptr<host::Group> pageGroup;
+  bool expanded = true;
+
+  std::int16_t lastFieldIndex() const { return static_cast<std::int16_t>(fields.size()) - 1; }
+};
+
+struct CompositeDef {
+  std::int16_t groupIndex = 0;
+  std::int16_t fieldIndex = 0;
+  std::vector<std::string> parts;  // untrimmed, in formula order
+};
+
+inline constexpr const char* kCompositeMark = "<>";
+
+struct PageDefinition {
+  std::vector<GroupDef> groups;
+  std::vector<CompositeDef> composites;
+  bool useConfigs = false;
+  bool enableIniEdit = false;
+
+  std::int16_t lastComposite() const { return static_cast<std::int16_t>(composites.size()) - 1; }
+
+  // Empty: releases every group, field, entry, slot and host reference.
+  void clear() {
+    groups.clear();
+    composites.clear();
+  }
+};
+
+}  // namespace kelvane::pagedef

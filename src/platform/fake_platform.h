@@ -1,0 +1,64 @@
+// An in-memory platform for tests and fuzzing: files are byte strings in a map
+// (kept in Windows-1252, as on disk), message boxes and started processes are
+// recorded, the clock and the decimal separator are fixed, and any operation can be
+// made to fail.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kelvane::platform {
+
+class FakePlatform : public Platform {
+ public:
+  // Knobs; tests set them directly.
+  std::string moduleFolder = "C:\\Kelvane";
+  std::string separator = "\\";
+  std::uintptr_t moduleHandle = 0x10000000;
+  std::map<std::string, std::string> files;      // path -> bytes as stored
+  std::map<std::string, std::string> environment;
+  std::string now = "07/12/2026 23:53";
+  std::string decimalSeparator = ".";
+  std::vector<std::string> directories;          // paths that exist but are folders
+
+  // Records.
+  std::vector<std::string> messages;             // message-box texts, in order
+  std::vector<std::string> processes;            // command lines started, in order
+  std::vector<std::string> calls;                // every operation name, in order
+
+  // Fault injection: the `nth` next call (1 = the very next) of `operation` throws
+  // PlatformError. Operations: "file-exists", "open-text-file", "read-line",
+  // "create-text-file", "write-line", "close-writer", "replace-file", "remove-file",
+  // "message-box", "start-process", "environment", "now".
+  void failNext(const std::string& operation, int nth = 1);
+
+  // Convenience: the file at folder+separator+name, as UTF-8 text, or "" when absent.
+  std::string fileText(const std::string& name) const;
+  void setFileText(const std::string& name, const std::string& utf8);  // stores cp1252
+  std::string pathOf(const std::string& name) const { return moduleFolder + separator + name; }
+
+  std::string ModuleFolder() override;
+  std::uintptr_t ModuleHandle() override;
+  std::string PathSeparator() override;
+  bool FileExists(const std::string& path) override;
+  std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
+  std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
+  void ReplaceFile(const std::string& from, const std::string& to) override;
+  void RemoveFile(const std::string& path) override;
+  void MessageBox(const std::string& text) override;
+  void StartProcess(const std::string& commandLine) override;
+  std::string GetEnvironmentVariable(const std::string& name) override;
+  std::string NowText() override;
+  std::string DecimalSeparator() override;
+
+  // Records `operation` and throws when a fault for it is due.
+  void hit(const std::string& operation);
+
+ private:
+  std::map<std::string, std::vector<int>> faults_;  // operation -> countdowns
+};
+
+}  // namespace kelvane::platform

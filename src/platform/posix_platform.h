@@ -1,0 +1,31 @@
+// The platform on POSIX systems: files in Windows-1252, message boxes on stderr,
+// processes started through /bin/sh without waiting.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace kelvane::platform {
+
+class PosixPlatform : public Platform {
+ public:
+  explicit PosixPlatform(std::string moduleFolder);
+
+  std::string ModuleFolder() override;
+  std::uintptr_t ModuleHandle() override;
+  std::string PathSeparator() override;
+  bool FileExists(const std::string& path) override;
+  std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
+  std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
+  void ReplaceFile(const std::string& from, const std::string& to) override;
+  void RemoveFile(const std::string& path) override;
+  void MessageBox(const std::string& text) override;
+  void StartProcess(const std::string& commandLine) override;
+  std::string GetEnvironmentVariable(const std::string& name) override;
+  std::string NowText() override;
+  std::string DecimalSeparator() override;
+
+ private:
+  std::string moduleFolder_;
+};
+
+}  // namespace kelvane::platform
