@@ -5,6 +5,7 @@ namespace kelvane {
 void State::emptyModel() {
   model.clear();
   lastGroup = -1;
+  captionIndex = {};
 }
 
 void showStatus(State& s, const std::string& text) {

@@ -17,20 +17,26 @@ std::string trimRightSpaces(std::string_view s) {
   return std::string(s.substr(0, e));
 }
 
-std::string trimSpaces(std::string_view s) { return trimLeftSpaces(trimRightSpaces(s)); }
+std::string trimSpaces(std::string_view s) { return std::string(trimmedView(s)); }
 
-std::vector<std::string> split(std::string_view s, char sep) {
-  std::vector<std::string> pieces;
+void splitViews(std::string_view s, char sep, std::vector<std::string_view>& pieces) {
+  pieces.clear();
   std::size_t start = 0;
   for (;;) {
     std::size_t at = s.find(sep, start);
     if (at == std::string_view::npos) {
-      pieces.emplace_back(s.substr(start));
-      return pieces;
+      pieces.push_back(s.substr(start));
+      return;
     }
-    pieces.emplace_back(s.substr(start, at - start));
+    pieces.push_back(s.substr(start, at - start));
     start = at + 1;
   }
+}
+
+std::vector<std::string> split(std::string_view s, char sep) {
+  std::vector<std::string_view> views;
+  splitViews(s, sep, views);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 namespace {
@@ -43,17 +49,33 @@ std::size_t seqLen(unsigned char b) {
   return 4;
 }
 
-// Lower/upper case of ASCII and of the Latin-1 letters U+00C0..U+00FE (not U+00D7, U+00F7).
+// Case pairs of the letters of Windows-1252 (the code page of Kelvane.ini) that lie
+// outside ASCII: Latin-1 U+00C0..U+00FE (not the signs U+00D7, U+00F7) plus the
+// few that the code page places in 0x80..0x9F.
 char32_t toUpper(char32_t c) {
   if (c >= 'a' && c <= 'z') return c - 32;
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  return c;
+  switch (c) {
+    case 0xFF: return 0x178;   // ÿ Ÿ
+    case 0x153: return 0x152;  // œ Œ
+    case 0x161: return 0x160;  // š Š
+    case 0x17E: return 0x17D;  // ž Ž
+    default: return c;
+  }
 }
 char32_t toLower(char32_t c) {
   if (c >= 'A' && c <= 'Z') return c + 32;
   if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  return c;
+  switch (c) {
+    case 0x178: return 0xFF;
+    case 0x152: return 0x153;
+    case 0x160: return 0x161;
+    case 0x17D: return 0x17E;
+    default: return c;
+  }
 }
+
+bool isContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -68,38 +90,39 @@ std::size_t charCount(std::string_view s) {
   return n;
 }
 
+// Every case pair has the same UTF-8 length, so the letters are changed in place.
 std::string properCase(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
+  std::string out(s);
   bool startOfWord = true;
-  for (std::size_t i = 0; i < s.size();) {
-    unsigned char b = static_cast<unsigned char>(s[i]);
-    std::size_t len = std::min(seqLen(b), s.size() - i);
-    char32_t c = 0;
-    if (len == 1) {
-      c = b;
-    } else if (len == 2 && b >= 0xC2 && b <= 0xC3) {
-      c = ((b & 0x1F) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3F);
+  for (std::size_t i = 0; i < out.size();) {
+    const auto b = static_cast<unsigned char>(out[i]);
+    if (b < 0x80) {
+      if (b == ' ') {
+        startOfWord = true;
+      } else {
+        if (startOfWord && b >= 'a' && b <= 'z') out[i] = static_cast<char>(b - 32);
+        if (!startOfWord && b >= 'A' && b <= 'Z') out[i] = static_cast<char>(b + 32);
+        startOfWord = false;
+      }
+      ++i;
+    } else if (b >= 0xC2 && b <= 0xDF && i + 1 < out.size() &&
+               isContinuation(static_cast<unsigned char>(out[i + 1]))) {
+      char32_t c = ((b & 0x1F) << 6) | (static_cast<unsigned char>(out[i + 1]) & 0x3F);
+      c = startOfWord ? toUpper(c) : toLower(c);
+      out[i] = static_cast<char>(0xC0 | (c >> 6));
+      out[i + 1] = static_cast<char>(0x80 | (c & 0x3F));
+      startOfWord = false;
+      i += 2;
     } else {
-      // Letters outside Latin-1 are left as they are.
-      out.append(s.substr(i, len));
+      // Longer sequences hold no letter with a case in the code page; broken bytes
+      // are kept as they are.
+      std::size_t len = 1;
+      while (len < seqLen(b) && i + len < out.size() &&
+             isContinuation(static_cast<unsigned char>(out[i + len])))
+        ++len;
       startOfWord = false;
       i += len;
-      continue;
     }
-    if (c == ' ') {
-      startOfWord = true;
-    } else {
-      c = startOfWord ? toUpper(c) : toLower(c);
-      startOfWord = false;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-    i += len;
   }
   return out;
 }

@@ -1,1 +1,133 @@
-// placeholder, replaced by the real implementation
+#include "logfile/logfile.h"
+
+#include <string>
+#include <unordered_map>
+
+#include "common/checked.h"
+#include "common/text.h"
+
+namespace kelvane {
+
+namespace {
+
+std::string logPath(State& s) {
+  return platform::joinPath(s.platform, s.platform.ModuleFolder(), kLogFileName);
+}
+
+// Writes the header and one "caption;value" line per remembered field that has a value.
+void writeEntries(State& s, platform::LineWriter& out) {
+  out.WriteLine(std::string("# File written by ") + kProgramTitle + " on " + s.platform.NowText());
+  out.WriteLine(std::string("# Kelvane is ") + kCopyrightNotice);
+  out.WriteLine("# Do not edit of modify this file");
+  out.WriteLine("");
+  for (int i = 0; i <= s.lastGroup; ++i) {
+    for (const auto& f : s.model.groups.at(i).fields) {
+      if (!f.remember) continue;
+      const std::string& value = f.configValues.at(0);
+      if (value != " ") out.WriteLine(f.caption + ";" + value);
+    }
+  }
+}
+
+// Lines the reader passes over by their first character, as stored.
+bool isIgnoredLine(const std::string& line) {
+  if (line.empty()) return true;
+  switch (line.front()) {
+    case '#': case '\r': case '\b': case '\t': case '\n': case ' ':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The line cut before its first "#", tabs as blanks, trailing blanks removed.
+std::string workingText(const std::string& line) {
+  std::string cut = line.substr(0, line.find('#'));
+  return text::trimRightSpaces(text::replaceAll(cut, '\t', ' '));
+}
+
+// Caption -> value of the last entry with that caption.
+using Entries = std::unordered_map<std::string, std::string>;
+
+Entries readEntries(platform::LineReader& in) {
+  Entries last;
+  int count = 0;
+  while (!in.AtEndOfStream()) {
+    const std::string line = in.ReadLine();
+    if (isIgnoredLine(line)) continue;
+    auto pieces = text::split(workingText(line), ';');
+    if (pieces.size() < 2) continue;
+    checked16(count++, "log entry index");  // entries 0..32767, a further one fails
+    last[std::move(pieces[0])] = std::move(pieces[1]);
+  }
+  return last;
+}
+
+void closeQuietly(platform::LineReader& in) {
+  try {
+    in.Close();
+  } catch (const std::exception&) {
+  }
+}
+
+void closeQuietly(platform::LineWriter& out) {
+  try {
+    out.Close();
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+// The new log goes to a temporary file that replaces the old one only once it is
+// complete, so a failure part-way keeps the remembered values of the last close.
+bool writeLogFile(State& s) {
+  return trapped(s, status::kLogWriteError, [&] {
+    const std::string path = logPath(s);
+    const std::string temporary = path + ".tmp";
+    try {
+      auto out = s.platform.CreateTextFile(temporary);
+      try {
+        writeEntries(s, *out);
+      } catch (...) {
+        closeQuietly(*out);
+        throw;
+      }
+      out->Close();
+      s.platform.ReplaceFile(temporary, path);
+    } catch (...) {
+      try {
+        s.platform.RemoveFile(temporary);
+      } catch (const std::exception&) {
+      }
+      throw;
+    }
+    return true;
+  });
+}
+
+bool readLogFile(State& s) {
+  const std::string path = logPath(s);
+  if (!s.platform.FileExists(path)) return false;
+  return trapped(s, status::kLogReadError, [&] {
+    auto in = s.platform.OpenTextFile(path);
+    Entries entries;
+    try {
+      entries = readEntries(*in);
+    } catch (...) {
+      closeQuietly(*in);
+      throw;
+    }
+    in->Close();
+    // Applied only now, so a failure above leaves every default as it was.
+    for (auto& group : s.model.groups) {
+      for (auto& f : group.fields) {
+        auto hit = entries.find(f.caption);
+        if (hit != entries.end()) f.defaultValue = hit->second;
+      }
+    }
+    return true;
+  });
+}
+
+}  // namespace kelvane

@@ -35,10 +35,18 @@ class swPropMgrHdlr : public host::PropertyManagerPage2Handler {
   void PropertyManagerPage2Handler_OnSelectionboxFocusChanged(std::int32_t id) override;
   void PropertyManagerPage2Handler_OnSelectionboxListChanged(std::int32_t id, std::int32_t count) override;
 
+  // How often AfterClose has started; lets disconnection notice that closing the page
+  // registered the menu item again.
+  std::uint64_t afterCloseRuns() const { return afterCloseRuns_; }
+
  private:
+  // The field addressed by an input-control id; sets curGroup and curField.
+  pagedef::FieldDef& decodeField(std::int32_t id);
+
   State& s_;
   std::int16_t curGroup = 0;
   std::int16_t curField = 0;
+  std::uint64_t afterCloseRuns_ = 0;
 };
 
 }  // namespace kelvane

@@ -1,1 +1,373 @@
-// placeholder, replaced by the real implementation
+#include "pagedef/parser.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <exception>
+#include <iterator>
+#include <limits>
+#include <tuple>
+
+#include "common/checked.h"
+#include "common/text.h"
+
+namespace kelvane::pagedef {
+
+namespace {
+
+constexpr std::string_view kGroupsHeader = "[Groups]";
+constexpr std::string_view kCommandsHeader = "[Commands]";
+
+// A line whose raw first character is one of these is ignored whole.
+bool isBlankLineStart(std::string_view first) {
+  return first.empty() || first == "\r" || first == "\b" || first == "\t" || first == "\n" ||
+         first == " ";
+}
+
+bool isTrueValue(std::string_view v) {
+  return v == "True" || v == "TRUE" || v == "Yes" || v == "YES" || v == "1" || v.empty();
+}
+
+// The name inside "[...]", or nothing when `header` is not bracketed.
+bool bracketedName(std::string_view header, std::string_view& name) {
+  if (header.size() < 2 || header.front() != '[' || header.back() != ']') return false;
+  name = header.substr(1, header.size() - 2);
+  return true;
+}
+
+bool encloses(std::string_view s, char open, char close) {
+  return s.size() >= 2 && s.front() == open && s.back() == close;
+}
+
+// FNV-1a: names are short, and this stays inline.
+std::uint32_t hashOf(std::string_view name) {
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
+  return hash;
+}
+
+void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
+
+// The fourth column of a field line: an optional sign and decimal digits once the
+// blanks are gone, within the 16-bit range.
+std::int16_t auxNumberOf(std::string_view column) {
+  std::string digits;
+  std::copy_if(column.begin(), column.end(), std::back_inserter(digits),
+               [](char c) { return c != ' '; });
+  std::string_view rest = digits;
+  const bool negative = !rest.empty() && rest.front() == '-';
+  if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) rest.remove_prefix(1);
+  long magnitude = 0;
+  bool valid = !rest.empty();
+  for (char c : rest) {
+    if (c < '0' || c > '9' || magnitude > 32768) {
+      valid = false;
+      break;
+    }
+    magnitude = magnitude * 10 + (c - '0');
+  }
+  const long value = negative ? -magnitude : magnitude;
+  if (!valid || value < std::numeric_limits<std::int16_t>::min() ||
+      value > std::numeric_limits<std::int16_t>::max()) {
+    throw DefinitionError("not a 16-bit number: '" + std::string(column) + "'");
+  }
+  return static_cast<std::int16_t>(value);
+}
+
+// `value` with the pattern "0.00": two decimals, `separator` as the decimal point.
+// Rounds the number as it was typed, not its binary double: on 15 significant
+// digits, half away from zero, so that 2.675 shows as 2.68.
+std::string formatTwoDecimals(double value, const std::string& separator) {
+  if (!std::isfinite(value)) throw DefinitionError("density is not a number");
+  char buffer[32];
+  auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
+                                    std::chars_format::scientific, 14);
+  if (error != std::errc()) throw DefinitionError("density cannot be formatted");
+  // buffer: "d.dddddddddddddde[+-]x..."
+  std::string_view sci(buffer, end);
+  const std::size_t e = sci.find('e');
+  std::string digits = std::string(sci.substr(0, 1)) + std::string(sci.substr(2, e - 2));
+  int exponent = 0;
+  std::string_view exp = sci.substr(e + 1);
+  if (exp.front() == '+') exp.remove_prefix(1);
+  std::from_chars(exp.data(), exp.data() + exp.size(), exponent);
+
+  // Hundredths: the digits down to the second decimal, rounded on the next one.
+  const long keep = exponent + 3L;
+  std::string hundredths;
+  if (keep <= 0) {
+    hundredths = (keep == 0 && digits[0] >= '5') ? "1" : "0";
+  } else if (keep >= static_cast<long>(digits.size())) {
+    hundredths = digits + std::string(keep - digits.size(), '0');
+  } else {
+    hundredths = digits.substr(0, keep);
+    if (digits[keep] >= '5') {
+      std::size_t i = hundredths.size();
+      while (i > 0 && hundredths[i - 1] == '9') hundredths[--i] = '0';
+      if (i == 0) hundredths.insert(hundredths.begin(), '1');
+      else ++hundredths[i - 1];
+    }
+  }
+  if (hundredths.size() < 3) hundredths.insert(0, 3 - hundredths.size(), '0');
+  const bool zero = hundredths.find_first_not_of('0') == std::string::npos;
+  std::string out = (value < 0 && !zero) ? "-" : "";
+  out += hundredths.substr(0, hundredths.size() - 2);
+  out += separator;
+  out += hundredths.substr(hundredths.size() - 2);
+  return out;
+}
+
+}  // namespace
+
+std::string lineErrorText(int line) {
+  return "Error caused by line " + std::to_string(line) + " of " + kIniFileName;
+}
+
+LineParser::LineParser(PageDefinition& model, platform::Platform& platform,
+                       host::Application* app)
+    : model_(model), platform_(platform), app_(app) {
+  model_.clear();
+  model_.useConfigs = false;
+  model_.enableIniEdit = false;
+}
+
+void LineParser::parseLine(std::string_view raw) {
+  std::string_view first = text::firstChar(raw);
+  if (first == "#" || isBlankLineStart(first)) return;
+
+  // The working text: cut at the first "#", tabs as blanks, trimmed. Most lines
+  // have no tab and need no copy.
+  std::string_view work = raw.substr(0, raw.find('#'));
+  if (work.find('\t') != std::string_view::npos) {
+    tabless_.assign(work);
+    std::replace(tabless_.begin(), tabless_.end(), '\t', ' ');
+    work = tabless_;
+  }
+  work = text::trimmedView(work);
+
+  if (first == "[") return sectionHeader(work);
+  if (first == ":") return optionLine(work);
+  switch (section_) {
+    case Section::Ignore: return;
+    case Section::Groups: return groupLine(work);
+    case Section::Fields: return fieldLine(work);
+    case Section::Entries: return entryLine(work);
+  }
+}
+
+std::string_view LineParser::HeaderIndex::nameAt(Position at) const {
+  const GroupDef& group = model_.groups[at.group];
+  return at.field < 0 ? std::string_view(group.name) : std::string_view(group.fields[at.field].caption);
+}
+
+std::size_t LineParser::HeaderIndex::slotOf(std::string_view name, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i].at.group >= 0 && (slots_[i].hash != hash || nameAt(slots_[i].at) != name))
+    i = (i + 1) & mask;
+  return i;
+}
+
+const LineParser::Position* LineParser::HeaderIndex::find(std::string_view name) const {
+  if (slots_.empty()) return nullptr;
+  const Slot& slot = slots_[slotOf(name, hashOf(name))];
+  return slot.at.group >= 0 ? &slot.at : nullptr;
+}
+
+void LineParser::HeaderIndex::keepFirst(std::string_view name, Position at) {
+  if (2 * (used_ + 1) > slots_.size()) grow();
+  const std::uint32_t hash = hashOf(name);
+  Slot& slot = slots_[slotOf(name, hash)];
+  if (slot.at.group < 0) {
+    slot = {hash, at};
+    ++used_;
+  } else if (std::tie(at.group, at.field) < std::tie(slot.at.group, slot.at.field)) {
+    slot.at = at;  // a later line added to an earlier group
+  }
+}
+
+void LineParser::HeaderIndex::grow() {
+  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.at.group < 0) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].at.group >= 0) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
+                                  std::int16_t& field) const {
+  group = -1;
+  field = -1;
+  if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
+  std::string_view caption;
+  if (!bracketedName(header, caption)) return false;
+  const Position* found = fieldsByCaption_.find(caption);
+  if (!found) return false;
+  group = found->group;
+  field = found->field;
+  return true;
+}
+
+bool LineParser::findGroupSection(std::string_view header, std::int16_t& group) const {
+  group = -1;
+  if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
+  std::string_view name;
+  if (!bracketedName(header, name)) return false;
+  const Position* found = groupsByName_.find(name);
+  if (!found) return false;
+  group = found->group;
+  return true;
+}
+
+void LineParser::sectionHeader(std::string_view header) {
+  if (header == kGroupsHeader) {
+    section_ = Section::Groups;
+  } else if (header == kCommandsHeader) {
+    section_ = Section::Ignore;
+  } else if (findFieldSection(header, group_, field_)) {
+    section_ = Section::Entries;
+  } else if (findGroupSection(header, group_)) {
+    section_ = Section::Fields;
+  } else {
+    section_ = Section::Ignore;
+  }
+}
+
+void LineParser::optionLine(std::string_view line) {
+  auto eq = line.find('=');
+  if (eq == std::string_view::npos) return;
+  std::string_view key = line.substr(0, eq);
+  std::string_view value = line.substr(eq + 1);
+  value = value.substr(0, value.find('='));
+  if (key == ":USE_CONFIGS") {
+    model_.useConfigs = isTrueValue(value);
+  } else if (key == ":ENABLE_INI_EDIT") {
+    model_.enableIniEdit = isTrueValue(value);
+  }
+}
+
+void LineParser::groupLine(std::string_view line) {
+  // The group is appended before the count is checked; the failing line leaves it.
+  GroupDef& group = model_.groups.emplace_back();
+  const auto index = static_cast<std::int16_t>(
+      checked16(static_cast<long long>(model_.groups.size()), "group count") - 1);
+  if (!line.empty() && line.back() == '-') {
+    group.expanded = false;
+    line.remove_suffix(1);
+  }
+  group.name = text::trimmedView(line);
+  groupsByName_.keepFirst(group.name, {index, -1});
+}
+
+void LineParser::fieldLine(std::string_view line) {
+  text::splitViews(line, ';', columns_);
+  GroupDef& group = model_.groups[group_];
+  auto index = checked16(static_cast<long long>(group.fields.size()), "field index");
+  FieldDef& field = group.fields.emplace_back();
+
+  std::string_view caption = columns_[0];
+  if (!caption.empty() && caption.front() == '!') {
+    field.remember = true;
+    caption.remove_prefix(1);
+  }
+  field.caption = text::trimmedView(caption);
+
+  std::string_view property = columns_.size() > 1 ? text::trimmedView(columns_[1]) : "";
+  field.propName = property.empty() ? text::properCase(field.caption) : std::string(property);
+  blanksToUnderscores(field.propName);
+
+  fieldsByCaption_.keepFirst(field.caption, {group_, index});
+
+  if (columns_.size() > 2) setDefault(field, index, text::trimmedView(columns_[2]));
+  if (columns_.size() > 3) field.auxNumber = auxNumberOf(columns_[3]);
+}
+
+void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::string_view column) {
+  if (encloses(column, '{', '}')) {
+    field.defaultValue = placeholderValue(column);
+  } else if (encloses(column, '<', '>')) {
+    checked16(static_cast<long long>(model_.composites.size()), "composite index");
+    CompositeDef& composite = model_.composites.emplace_back();
+    composite.groupIndex = group_;
+    composite.fieldIndex = fieldIndex;
+    std::string_view formula = column.substr(1, column.size() - 2);
+    if (!formula.empty()) {
+      text::splitViews(formula, '!', parts_);
+      composite.parts.assign(parts_.begin(), parts_.end());
+    }
+    field.defaultValue = kCompositeMark;
+  } else {
+    field.defaultValue = column;
+  }
+}
+
+std::string LineParser::placeholderValue(std::string_view placeholder) {
+  if (placeholder == "{MASS}" || placeholder == "{VOLUME}") return "";
+  const bool title = placeholder == "{FILE_NAME}";
+  if (!title && placeholder != "{DENSITY}") return std::string(placeholder);
+
+  std::shared_ptr<host::Document> doc = app_ ? app_->ActiveDoc() : nullptr;
+  if (!doc) throw DefinitionError("no active document for " + std::string(placeholder));
+  if (title) return doc->GetTitle();
+  return formatTwoDecimals(doc->GetUserPreferenceDoubleValue(host::code::kPreferenceDensity),
+                           platform_.DecimalSeparator());
+}
+
+void LineParser::entryLine(std::string_view line) {
+  text::splitViews(line, ';', columns_);
+  FieldDef& field = model_.groups[group_].fields[field_];
+  checked16(static_cast<long long>(field.items.size()), "list entry index");
+  ListItem& item = field.items.emplace_back();
+
+  std::string_view entry = columns_[0];
+  const bool isDefault = !entry.empty() && entry.front() == '*';
+  if (isDefault) entry.remove_prefix(1);
+  item.text = text::trimmedView(entry);
+  if (isDefault) field.defaultValue = item.text;
+  if (columns_.size() == 2) item.code = text::trimmedView(columns_[1]);
+}
+
+bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
+                         host::Application* app) {
+  LineParser parser(model, platform, app);
+  const std::string path = platform::joinPath(platform, platform.ModuleFolder(), kIniFileName);
+  // A failing existence test is not the file's fault: it reaches the caller.
+  if (!platform.FileExists(path)) return true;
+
+  std::int16_t line = 0;
+  std::unique_ptr<platform::LineReader> reader;
+  try {
+    reader = platform.OpenTextFile(path);
+    while (!reader->AtEndOfStream()) {
+      parser.parseLine(reader->ReadLine());
+      line = checked16(line + 1, "line number");
+    }
+    auto done = std::move(reader);  // a failing Close is not tried twice
+    done->Close();
+    return true;
+  } catch (const std::exception&) {
+  }
+
+  // A line error: tell the user, then let go of the file.
+  auto closeQuietly = [&reader] {
+    if (!reader) return;
+    try {
+      reader->Close();
+    } catch (const std::exception&) {
+    }
+  };
+  try {
+    platform.MessageBox(lineErrorText(line));
+  } catch (...) {
+    closeQuietly();
+    throw;
+  }
+  closeQuietly();
+  return false;
+}
+
+}  // namespace kelvane::pagedef

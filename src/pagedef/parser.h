@@ -14,12 +14,16 @@
 //    [!]caption;property;default;number. List-entry lines: [*]text;code.
 //  - Placeholders {FILE_NAME} and {DENSITY} are read from the active document.
 // Any failure after the file was opened is a line error: a message box
-// "Error caused by line N of Kelvane.ini", and the parse returns false.
+// "Error caused by line N of Kelvane.ini", and the parse returns false. The line
+// counter is 16-bit, so a file of more than 32767 lines fails at line 32767.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "host/host.h"
 #include "pagedef/model.h"
@@ -28,6 +32,13 @@
 namespace kelvane::pagedef {
 
 inline constexpr const char* kIniFileName = "Kelvane.ini";
+
+// A line error found by the parser's own checks. The other line errors are the
+// failures of the platform, of the host and of the 16-bit limits (OverflowError).
+class DefinitionError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // The text of the line-error message box for line `line`.
 std::string lineErrorText(int line);
@@ -38,5 +49,80 @@ std::string lineErrorText(int line);
 // exist; false after a line error, which leaves a partial model behind.
 bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
                          host::Application* app);
+
+// The line-by-line half of the parser: takes the raw lines in file order and builds
+// `model` (emptied, options False, on construction). A line error throws; numbering
+// the lines and showing the message box is the caller's. parsePageDefinition runs
+// on it; tests and fuzzers may feed it lines without a file.
+class LineParser {
+ public:
+  LineParser(PageDefinition& model, platform::Platform& platform, host::Application* app);
+
+  void parseLine(std::string_view raw);
+
+  // First-match lookups among what the lines so far declared: the first field, in
+  // group order then field order, whose "[" + caption + "]" equals `header`, and the
+  // first group whose "[" + name + "]" does. Outputs are -1 when nothing matches.
+  // Both throw DefinitionError while no group has been declared.
+  bool findFieldSection(std::string_view header, std::int16_t& group, std::int16_t& field) const;
+  bool findGroupSection(std::string_view header, std::int16_t& group) const;
+
+ private:
+  enum class Section { Ignore, Groups, Fields, Entries };
+
+  struct Position {
+    std::int16_t group = -1;
+    std::int16_t field = -1;  // -1 for a group's own position
+  };
+
+  // Finds section headers without scanning the tables: name -> first position, in
+  // group order then field order. Open addressing over hashes and positions only;
+  // the names are read from the model, which only grows while lines are parsed.
+  class HeaderIndex {
+   public:
+    explicit HeaderIndex(const PageDefinition& model) : model_(model) {}
+    const Position* find(std::string_view name) const;
+    // Records `at` under `name` unless an earlier position has that name.
+    void keepFirst(std::string_view name, Position at);
+
+   private:
+    struct Slot {
+      std::uint32_t hash = 0;
+      Position at;  // at.group -1: free
+    };
+    std::string_view nameAt(Position at) const;
+    // The slot that holds `name`, else the free slot where it belongs.
+    std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
+    void grow();
+
+    const PageDefinition& model_;
+    std::vector<Slot> slots_;  // a power of two in size, at most half used
+    std::size_t used_ = 0;
+  };
+
+  void sectionHeader(std::string_view header);
+  void optionLine(std::string_view line);
+  void groupLine(std::string_view line);
+  void fieldLine(std::string_view line);
+  void entryLine(std::string_view line);
+  void setDefault(FieldDef& field, std::int16_t fieldIndex, std::string_view column);
+  std::string placeholderValue(std::string_view placeholder);
+
+  PageDefinition& model_;
+  platform::Platform& platform_;
+  host::Application* app_;
+
+  Section section_ = Section::Ignore;
+  std::int16_t group_ = -1;  // the group of the field list, or of the entry list's field
+  std::int16_t field_ = -1;  // the field of the entry list
+
+  // Kept up to date line by line, so a header sees only what the lines above declared.
+  HeaderIndex fieldsByCaption_{model_};
+  HeaderIndex groupsByName_{model_};
+
+  std::string tabless_;                    // the working text when the line had tabs
+  std::vector<std::string_view> columns_;  // the columns of the current line
+  std::vector<std::string_view> parts_;    // the parts of its composite formula
+};
 
 }  // namespace kelvane::pagedef

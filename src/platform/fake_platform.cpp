@@ -1,1 +1,166 @@
-// placeholder, replaced by the real implementation
+#include "platform/fake_platform.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace kelvane::platform {
+
+namespace {
+
+const std::vector<std::string> kOperations = {
+    "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
+    "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
+};
+
+// The lines were taken when the file was opened, as a real reader sees the file's
+// contents at that time.
+class FakeReader : public LineReader {
+ public:
+  FakeReader(FakePlatform& os, std::string path, std::vector<std::string> lines)
+      : os_(os), path_(std::move(path)), lines_(std::move(lines)) {}
+
+  bool AtEndOfStream() override { return closed_ || next_ >= lines_.size(); }
+
+  std::string ReadLine() override {
+    os_.hit("read-line");
+    if (closed_) throw PlatformError("read from a closed file: " + path_);
+    if (next_ >= lines_.size()) throw PlatformError("input past end of file: " + path_);
+    return lines_[next_++];
+  }
+
+  void Close() override { closed_ = true; }
+
+ private:
+  FakePlatform& os_;
+  std::string path_;
+  std::vector<std::string> lines_;
+  std::size_t next_ = 0;
+  bool closed_ = false;
+};
+
+// Buffers everything and stores it on Close(), like a file that is written and then
+// flushed: a failure before Close() leaves the (already truncated) file as it was.
+class FakeWriter : public LineWriter {
+ public:
+  FakeWriter(FakePlatform& os, std::string path) : os_(os), path_(std::move(path)) {}
+
+  void WriteLine(const std::string& line) override {
+    os_.hit("write-line");
+    if (closed_) throw PlatformError("write to a closed file: " + path_);
+    buffer_ += encodeCp1252(line);
+    buffer_ += "\r\n";
+  }
+
+  void Close() override {
+    if (closed_) return;
+    closed_ = true;  // a failed close leaves the handle gone all the same
+    os_.hit("close-writer");
+    os_.files[path_] = buffer_;
+  }
+
+ private:
+  FakePlatform& os_;
+  std::string path_;
+  std::string buffer_;
+  bool closed_ = false;
+};
+
+}  // namespace
+
+void FakePlatform::failNext(const std::string& operation, int nth) {
+  if (std::find(kOperations.begin(), kOperations.end(), operation) == kOperations.end()) {
+    throw std::invalid_argument("unknown platform operation: " + operation);
+  }
+  if (nth < 1) throw std::invalid_argument("nth must be at least 1");
+  faults_[operation].push_back(nth);
+}
+
+void FakePlatform::hit(const std::string& operation) {
+  calls.push_back(operation);
+  auto found = faults_.find(operation);
+  if (found == faults_.end()) return;
+  bool due = false;
+  auto& countdowns = found->second;
+  for (int& left : countdowns) due |= --left == 0;
+  std::erase(countdowns, 0);
+  if (due) throw PlatformError(operation + " failed");
+}
+
+std::string FakePlatform::fileText(const std::string& name) const {
+  const auto found = files.find(pathOf(name));
+  return found == files.end() ? "" : decodeCp1252(found->second);
+}
+
+void FakePlatform::setFileText(const std::string& name, const std::string& utf8) {
+  files[pathOf(name)] = encodeCp1252(utf8);
+}
+
+std::string FakePlatform::ModuleFolder() { return moduleFolder; }
+std::uintptr_t FakePlatform::ModuleHandle() { return moduleHandle; }
+std::string FakePlatform::PathSeparator() { return separator; }
+
+bool FakePlatform::FileExists(const std::string& path) {
+  hit("file-exists");
+  return files.contains(path) || isDirectory(path);
+}
+
+std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) {
+  hit("open-text-file");
+  if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
+  const auto found = files.find(path);
+  if (found == files.end()) throw PlatformError("file not found: " + path);
+  return std::make_unique<FakeReader>(*this, path, splitLines(decodeCp1252(found->second)));
+}
+
+std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {
+  hit("create-text-file");
+  if (isDirectory(path)) throw PlatformError("cannot create over a folder: " + path);
+  files[path] = "";
+  return std::make_unique<FakeWriter>(*this, path);
+}
+
+void FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
+  hit("replace-file");
+  const auto found = files.find(from);
+  if (found == files.end()) throw PlatformError("file not found: " + from);
+  if (isDirectory(to)) throw PlatformError("cannot replace a folder: " + to);
+  if (from == to) return;
+  std::string bytes = std::move(found->second);
+  files.erase(found);
+  files[to] = std::move(bytes);
+}
+
+void FakePlatform::RemoveFile(const std::string& path) {
+  hit("remove-file");
+  if (isDirectory(path)) throw PlatformError("cannot remove a folder: " + path);
+  files.erase(path);
+}
+
+void FakePlatform::MessageBox(const std::string& text) {
+  hit("message-box");
+  messages.push_back(text);
+}
+
+void FakePlatform::StartProcess(const std::string& commandLine) {
+  hit("start-process");
+  processes.push_back(commandLine);
+}
+
+std::string FakePlatform::GetEnvironmentVariable(const std::string& name) {
+  hit("environment");
+  const auto found = environment.find(name);
+  return found == environment.end() ? "" : found->second;
+}
+
+std::string FakePlatform::NowText() {
+  hit("now");
+  return now;
+}
+
+std::string FakePlatform::DecimalSeparator() { return decimalSeparator; }
+
+bool FakePlatform::isDirectory(const std::string& path) const {
+  return std::find(directories.begin(), directories.end(), path) != directories.end();
+}
+
+}  // namespace kelvane::platform

@@ -58,6 +58,8 @@ class FakePlatform : public Platform {
   void hit(const std::string& operation);
 
  private:
+  bool isDirectory(const std::string& path) const;
+
   std::map<std::string, std::vector<int>> faults_;  // operation -> countdowns
 };
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kelvane::platform {
 
@@ -76,5 +77,8 @@ inline std::string joinPath(Platform& p, const std::string& folder, const std::s
 // Windows-1252 <-> UTF-8, the code page of the POSIX build and of the in-memory fake.
 std::string decodeCp1252(const std::string& bytes);
 std::string encodeCp1252(const std::string& utf8);  // unmappable characters become '?'
+
+// The lines of a file's text, split as LineReader reads them; "" has no lines.
+std::vector<std::string> splitLines(const std::string& text);
 
 }  // namespace kelvane::platform

@@ -1,1 +1,506 @@
-// placeholder, replaced by the real implementation
+#include "sim/sim.h"
+
+#include <algorithm>
+#include <concepts>
+#include <stdexcept>
+#include <utility>
+
+namespace kelvane::sim {
+
+namespace {
+
+std::string asText(bool b) { return b ? "true" : "false"; }
+template <std::integral Number>
+std::string asText(Number n) {
+  return std::to_string(n);
+}
+
+bool sameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+bool inList(const std::vector<std::string>& items, long long index) {
+  return index >= 0 && index < static_cast<long long>(items.size());
+}
+
+// Runs one call of the host into the add-in whose failure the host swallows.
+template <typename Call>
+void swallowing(SimHost& host, const char* method, Call&& call) {
+  try {
+    call();
+  } catch (const std::exception& e) {
+    host.reportError(std::string(method) + ": " + e.what());
+  } catch (...) {
+    host.reportError(std::string(method) + ": unknown error");
+  }
+}
+
+class SimFrame : public host::Frame {
+ public:
+  explicit SimFrame(SimHost& host) : host_(host) {}
+
+  void SetStatusBarText(const std::string& statusText) override {
+    host_.faults->hit("set-status-bar-text", {statusText});
+    host_.statusTexts.push_back(statusText);
+    if (host_.onEvent) host_.onEvent("status", statusText);
+  }
+
+ private:
+  SimHost& host_;
+};
+
+}  // namespace
+
+// ---- Faults ----
+
+const std::vector<std::string>& Faults::operations() {
+  static const std::vector<std::string> names = {
+      "active-document",
+      "frame",
+      "set-status-bar-text",
+      "remove-menu-item",
+      "menu-name",
+      "register-callbacks",
+      "add-menu-item",
+      "create-page",
+      "add-custom-property",
+      "get-custom-property",
+      "set-custom-property",
+      "delete-custom-property",
+      "get-configuration-count",
+      "get-configuration-names",
+      "get-active-configuration",
+      "configuration-name",
+      "get-title",
+      "get-user-preference-double",
+      "add-group",
+      "show-page",
+      "close-page",
+      "add-control",
+      "set-checked",
+      "set-enabled",
+      "add-items",
+      "get-current-selection",
+      "set-current-selection",
+      "item-text",
+      "get-text",
+      "set-text",
+  };
+  return names;
+}
+
+bool Faults::isOperation(const std::string& name) {
+  const auto& names = operations();
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+void Faults::failNext(const std::string& operation, int nth) {
+  if (!isOperation(operation)) throw std::invalid_argument("unknown host operation: " + operation);
+  if (nth < 1) throw std::invalid_argument("nth must be at least 1");
+  pending_[operation].push_back(nth);
+}
+
+void Faults::clear() { pending_.clear(); }
+
+void Faults::hit(const std::string& operation, std::vector<std::string> args) {
+  calls.push_back({operation, std::move(args)});
+  const auto found = pending_.find(operation);
+  if (found == pending_.end()) return;
+  bool due = false;
+  for (int& left : found->second) due |= --left == 0;
+  std::erase(found->second, 0);
+  if (due) throw host::HostError(operation);
+}
+
+// ---- PropertySet ----
+
+bool PropertySet::add(const std::string& name, const std::string& value) {
+  if (get(name)) return false;
+  props_.push_back({name, value});
+  return true;
+}
+
+std::optional<std::string> PropertySet::get(const std::string& name) const {
+  for (const auto& p : props_) {
+    if (sameIgnoringAsciiCase(p.name, name)) return p.value;
+  }
+  return std::nullopt;
+}
+
+void PropertySet::set(const std::string& name, const std::string& value) {
+  for (auto& p : props_) {
+    if (sameIgnoringAsciiCase(p.name, name)) {
+      p.value = value;
+      return;
+    }
+  }
+  props_.push_back({name, value});
+}
+
+bool PropertySet::remove(const std::string& name) {
+  return std::erase_if(props_, [&](const Property& p) { return sameIgnoringAsciiCase(p.name, name); }) > 0;
+}
+
+// ---- SimConfiguration ----
+
+SimConfiguration::SimConfiguration(std::shared_ptr<Faults> faults, std::string name)
+    : faults_(std::move(faults)), name_(std::move(name)) {}
+
+std::string SimConfiguration::Name() {
+  faults_->hit("configuration-name");
+  return name_;
+}
+
+// ---- SimDocument ----
+
+SimDocument::SimDocument(std::shared_ptr<Faults> faults) : faults_(std::move(faults)) {}
+
+void SimDocument::addConfiguration(const std::string& name) {
+  configurations.push_back(name);
+  configurationProperties[name];
+}
+
+PropertySet& SimDocument::scope(const std::string& config, const std::string& operation) {
+  if (config.empty()) return properties;
+  if (std::find(configurations.begin(), configurations.end(), config) == configurations.end()) {
+    throw host::HostError(operation, "no configuration named '" + config + "'");
+  }
+  return configurationProperties[config];
+}
+
+bool SimDocument::AddCustomInfo3(const std::string& config, const std::string& name, std::int32_t type,
+                                 const std::string& value) {
+  faults_->hit("add-custom-property", {config, name, asText(type), value});
+  return scope(config, "add-custom-property").add(name, value);
+}
+
+std::string SimDocument::GetCustomInfo2(const std::string& config, const std::string& name) {
+  faults_->hit("get-custom-property", {config, name});
+  return scope(config, "get-custom-property").get(name).value_or("");
+}
+
+void SimDocument::SetCustomInfo2(const std::string& config, const std::string& name,
+                                 const std::string& value) {
+  faults_->hit("set-custom-property", {config, name, value});
+  scope(config, "set-custom-property").set(name, value);
+}
+
+bool SimDocument::DeleteCustomInfo2(const std::string& config, const std::string& name) {
+  faults_->hit("delete-custom-property", {config, name});
+  return scope(config, "delete-custom-property").remove(name);
+}
+
+std::int32_t SimDocument::GetConfigurationCount() {
+  faults_->hit("get-configuration-count");
+  return static_cast<std::int32_t>(configurations.size());
+}
+
+std::vector<std::string> SimDocument::GetConfigurationNames() {
+  faults_->hit("get-configuration-names");
+  return configurations;
+}
+
+std::shared_ptr<host::Configuration> SimDocument::GetActiveConfiguration() {
+  faults_->hit("get-active-configuration");
+  if (configurations.empty()) return nullptr;
+  if (!inList(configurations, activeConfiguration)) {
+    throw host::HostError("get-active-configuration", "active configuration out of range");
+  }
+  return std::make_shared<SimConfiguration>(faults_, configurations[activeConfiguration]);
+}
+
+std::string SimDocument::GetTitle() {
+  faults_->hit("get-title");
+  return title;
+}
+
+double SimDocument::GetUserPreferenceDoubleValue(std::int32_t preference) {
+  faults_->hit("get-user-preference-double", {asText(preference)});
+  return preference == host::code::kPreferenceDensity ? density : 0;
+}
+
+// ---- SimControl ----
+
+SimControl::SimControl(std::shared_ptr<Faults> faults, std::int16_t id, std::int16_t kind,
+                       std::string caption, std::int16_t align, std::int32_t options, std::string tip)
+    : id(id),
+      kind(kind),
+      caption(std::move(caption)),
+      align(align),
+      options(options),
+      tip(std::move(tip)),
+      faults_(std::move(faults)) {}
+
+void SimControl::SetChecked(bool value) {
+  faults_->hit("set-checked", {asText(value)});
+  checked = value;
+}
+
+void SimControl::SetEnabled(bool value) {
+  faults_->hit("set-enabled", {asText(value)});
+  enabled = value;
+}
+
+void SimControl::AddItems(const std::string& item) {
+  faults_->hit("add-items", {item});
+  items.push_back(item);
+}
+
+std::int16_t SimControl::GetCurrentSelection() {
+  faults_->hit("get-current-selection");
+  return selection;
+}
+
+void SimControl::SetCurrentSelection(std::int16_t index) {
+  faults_->hit("set-current-selection", {asText(index)});
+  if (inList(items, index)) {
+    selection = index;
+    text = items[index];
+  } else {
+    selection = -1;
+    if (kind == host::code::kKindCombobox) text.clear();
+  }
+}
+
+std::string SimControl::ItemText(std::int16_t index) {
+  faults_->hit("item-text", {asText(index)});
+  return inList(items, index) ? items[index] : "";
+}
+
+std::string SimControl::GetText() {
+  faults_->hit("get-text");
+  if (kind == host::code::kKindCombobox && inList(items, selection)) return items[selection];
+  return text;
+}
+
+void SimControl::SetText(const std::string& value) {
+  faults_->hit("set-text", {value});
+  text = value;
+  if (kind == host::code::kKindCombobox) {
+    // A combo box shows an entry of its list: the text selects the first equal entry.
+    const auto found = std::find(items.begin(), items.end(), value);
+    selection = found == items.end() ? -1 : static_cast<std::int16_t>(found - items.begin());
+  }
+}
+
+// ---- SimGroup ----
+
+SimGroup::SimGroup(std::shared_ptr<Faults> faults, std::int16_t id, std::string caption, std::int32_t options)
+    : id(id), caption(std::move(caption)), options(options), faults_(std::move(faults)) {}
+
+std::shared_ptr<host::Control> SimGroup::AddControl(std::int16_t controlId, std::int16_t kind,
+                                                    const std::string& controlCaption, std::int16_t align,
+                                                    std::int32_t controlOptions, const std::string& tip) {
+  faults_->hit("add-control",
+               {asText(controlId), asText(kind), controlCaption, asText(align), asText(controlOptions), tip});
+  auto control =
+      std::make_shared<SimControl>(faults_, controlId, kind, controlCaption, align, controlOptions, tip);
+  controls.push_back(control);
+  return control;
+}
+
+// ---- SimPage ----
+
+SimPage::SimPage(SimHost& host, std::string title, std::int32_t options,
+                 std::shared_ptr<host::PropertyManagerPage2Handler> handler)
+    : title(std::move(title)), options(options), handler(std::move(handler)), host_(host) {}
+
+SimControl* SimPage::findControl(int id, int kind) const {
+  for (const auto& group : groups) {
+    for (const auto& control : group->controls) {
+      if (control->id == id && (kind == 0 || control->kind == kind)) return control.get();
+    }
+  }
+  return nullptr;
+}
+
+std::shared_ptr<host::Group> SimPage::AddGroupBox(std::int16_t id, const std::string& caption,
+                                                  std::int32_t groupOptions) {
+  host_.faults->hit("add-group", {asText(id), caption, asText(groupOptions)});
+  auto group = std::make_shared<SimGroup>(host_.faults, id, caption, groupOptions);
+  groups.push_back(group);
+  return group;
+}
+
+std::int32_t SimPage::Show() {
+  host_.faults->hit("show-page");
+  shown = true;
+  return 1;
+}
+
+void SimPage::Close(bool okay) {
+  host_.faults->hit("close-page", {asText(okay)});
+  if (shown) closeWith(okay ? host::code::kCloseOkay : host::code::kCloseCancel);
+}
+
+void SimPage::closeWith(std::int32_t reason) {
+  // The handler may let go of this page; keep what is needed until the close is over.
+  const auto keep = handler;
+  if (keep) {
+    swallowing(host_, "OnClose", [&] { keep->PropertyManagerPage2Handler_OnClose(reason); });
+  }
+  shown = false;
+  groups.clear();
+  if (keep) {
+    swallowing(host_, "AfterClose", [&] { keep->PropertyManagerPage2Handler_AfterClose(); });
+  }
+}
+
+// ---- SimHost ----
+
+SimHost::SimHost() : faults(std::make_shared<Faults>()), frame_(std::make_shared<SimFrame>(*this)) {}
+
+std::shared_ptr<SimDocument> SimHost::newDocument() { return std::make_shared<SimDocument>(faults); }
+
+std::string SimHost::menuName(std::int32_t menuId) {
+  switch (menuId) {
+    case 1:
+      return "File";
+    case 2:
+      return "Edit";
+    case 3:
+      return "View";
+    case 4:
+      return "Tools";
+    case 5:
+      return "Window";
+    case 6:
+      return "Help";
+    default:
+      return "Menu " + std::to_string(menuId);
+  }
+}
+
+std::shared_ptr<host::Document> SimHost::ActiveDoc() {
+  faults->hit("active-document");
+  return activeDocument;
+}
+
+std::shared_ptr<host::Frame> SimHost::GetFrame() {
+  faults->hit("frame");
+  return frame_;
+}
+
+bool SimHost::RemoveMenu(std::int32_t docType, const std::string& menuItem, const std::string& callback) {
+  faults->hit("remove-menu-item", {asText(docType), menuItem, callback});
+  return std::erase_if(menu, [&](const MenuItem& item) {
+           return item.docType == docType && item.path == menuItem && item.callback == callback;
+         }) > 0;
+}
+
+std::string SimHost::GetLocalizedMenuName(std::int32_t menuId) {
+  faults->hit("menu-name", {asText(menuId)});
+  return menuName(menuId);
+}
+
+bool SimHost::SetAddinCallbackInfo(std::uintptr_t moduleHandle, host::CallbackTarget& target,
+                                   std::int32_t cookie) {
+  // The callback object has no text form; the log keeps the handle and the cookie.
+  faults->hit("register-callbacks", {asText(moduleHandle), asText(cookie)});
+  callbacks = Callbacks{moduleHandle, &target, cookie};
+  return true;
+}
+
+bool SimHost::AddMenuItem2(std::int32_t docType, std::int32_t cookie, const std::string& menuItem,
+                           std::int32_t position, const std::string& menuCallback,
+                           const std::string& menuEnableMethod, const std::string& hint) {
+  faults->hit("add-menu-item", {asText(docType), asText(cookie), menuItem, asText(position), menuCallback,
+                                menuEnableMethod, hint});
+  MenuItem item{docType, cookie, menuItem, position, menuCallback, menuEnableMethod, hint};
+  const auto same = std::find_if(menu.begin(), menu.end(), [&](const MenuItem& old) {
+    return old.docType == docType && old.path == menuItem;
+  });
+  if (same != menu.end()) {
+    *same = std::move(item);
+  } else {
+    menu.push_back(std::move(item));
+  }
+  return true;
+}
+
+std::shared_ptr<host::Page> SimHost::CreatePropertyManagerPage(
+    const std::string& title, std::int32_t options,
+    std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) {
+  faults->hit("create-page", {title, asText(options)});
+  page = std::make_shared<SimPage>(*this, title, options, std::move(handler));
+  errors = 0;
+  return page;
+}
+
+// ---- The user's side ----
+
+SimPage* SimHost::shownPage() const { return page && page->shown && page->handler ? page.get() : nullptr; }
+
+SimHost::MenuResult SimHost::pickMenu() {
+  if (menu.empty() || !callbacks || !callbacks->target) return MenuResult::Unavailable;
+  const MenuItem item = menu.front();  // the add-in may re-register the item meanwhile
+  if (callbacks->target->InvokeByName(item.enableCallback) != 1) return MenuResult::Unavailable;
+  callbacks->target->InvokeByName(item.callback);
+  return MenuResult::Ran;
+}
+
+std::optional<std::int32_t> SimHost::menuStatusNow() {
+  if (menu.empty() || !callbacks || !callbacks->target) return std::nullopt;
+  return callbacks->target->InvokeByName(menu.front().enableCallback);
+}
+
+std::shared_ptr<host::PropertyManagerPage2Handler> SimHost::handlerOfShownPage() const {
+  return page->handler;
+}
+
+SimControl* SimHost::usableControl(int id, int kind) const {
+  SimPage* shown = shownPage();
+  SimControl* control = shown ? shown->findControl(id, kind) : nullptr;
+  return control && control->enabled ? control : nullptr;
+}
+
+bool SimHost::typeText(int id, const std::string& newText) {
+  SimControl* box = usableControl(id, host::code::kKindTextbox);
+  if (!box) return false;
+  box->text = newText;
+  handlerOfShownPage()->PropertyManagerPage2Handler_OnTextboxChanged(id, newText);
+  return true;
+}
+
+bool SimHost::selectItem(int id, int index) {
+  SimControl* combo = usableControl(id, host::code::kKindCombobox);
+  if (!combo || !inList(combo->items, index)) return false;
+  combo->selection = static_cast<std::int16_t>(index);
+  combo->text = combo->items[index];
+  handlerOfShownPage()->PropertyManagerPage2Handler_OnComboboxSelectionChanged(id, index);
+  return true;
+}
+
+bool SimHost::checkBox(int id, bool checked) {
+  SimControl* box = usableControl(id, host::code::kKindCheckbox);
+  if (!box) return false;
+  box->checked = checked;
+  handlerOfShownPage()->PropertyManagerPage2Handler_OnCheckboxCheck(id, checked);
+  return true;
+}
+
+bool SimHost::pressButton(int id) {
+  if (!usableControl(id, host::code::kKindButton)) return false;
+  handlerOfShownPage()->PropertyManagerPage2Handler_OnButtonPress(id);
+  return true;
+}
+
+bool SimHost::help() {
+  if (!shownPage()) return false;
+  handlerOfShownPage()->PropertyManagerPage2Handler_OnHelp();
+  return true;
+}
+
+bool SimHost::closePage(int reason) {
+  SimPage* shown = shownPage();
+  if (!shown) return false;
+  shown->closeWith(reason);
+  return true;
+}
+
+void SimHost::reportError(const std::string& errorText) {
+  if (onEvent) onEvent("error", errorText);
+}
+
+}  // namespace kelvane::sim

@@ -55,6 +55,7 @@ class PropertySet {
   struct Property {
     std::string name;
     std::string value;
+    bool operator==(const Property&) const = default;
   };
   bool add(const std::string& name, const std::string& value);  // false when it exists
   std::optional<std::string> get(const std::string& name) const;
@@ -183,6 +184,10 @@ class SimPage : public host::Page {
   // On a page that is not shown: nothing.
   void Close(bool okay) override;
 
+  // The close as the host runs it on a shown page, whoever asked for it: OnClose(reason),
+  // hide, discard groups and controls, AfterClose; handler failures are reported.
+  void closeWith(std::int32_t reason);
+
  private:
   SimHost& host_;
 };
@@ -239,7 +244,7 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
       std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) override;
 
   // The user's side. Each returns false (and does nothing else) when the control is
-  // not on the shown page; failures of the add-in's methods propagate as exceptions,
+  // not on the shown page or is disabled (a person cannot use it); failures of the add-in's methods propagate as exceptions,
   // except where a close goes on regardless (closePage).
   enum class MenuResult { Ran, Unavailable };
   // The first menu item: asks its enable callback; on 1 calls its command callback.
@@ -260,6 +265,10 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
   void reportError(const std::string& text);
 
  private:
+  SimPage* shownPage() const;  // null unless a page with a handler is shown
+  SimControl* usableControl(int id, int kind) const;  // on the shown page and enabled
+  std::shared_ptr<host::PropertyManagerPage2Handler> handlerOfShownPage() const;
+
   std::shared_ptr<host::Frame> frame_;
 };
 

@@ -1,0 +1,140 @@
+#include "check.h"
+
+#include <filesystem>
+#include <ostream>
+#include <utility>
+#include <vector>
+
+#include "cli_platform.h"
+#include "document_file.h"
+#include "ini_warnings.h"
+#include "pagedef/parser.h"
+#include "sim/sim.h"
+
+namespace kelvane::cli {
+
+namespace {
+
+// The add-in reads FOLDER/Kelvane.ini; here that name stands for the file under check.
+class CheckPlatform : public CliPlatform {
+ public:
+  CheckPlatform(const std::string& folder, std::string file)
+      : CliPlatform(folder, nullptr), file_(std::move(file)) {
+    iniPath_ = platform::joinPath(*this, folder, pagedef::kIniFileName);
+  }
+
+  bool FileExists(const std::string& path) override { return CliPlatform::FileExists(redirected(path)); }
+  std::unique_ptr<platform::LineReader> OpenTextFile(const std::string& path) override {
+    return CliPlatform::OpenTextFile(redirected(path));
+  }
+
+ private:
+  const std::string& redirected(const std::string& path) const { return path == iniPath_ ? file_ : path; }
+
+  std::string iniPath_;
+  std::string file_;
+};
+
+std::vector<std::string> readLines(platform::Platform& platform, const std::string& path) {
+  std::vector<std::string> lines;
+  try {
+    auto reader = platform.OpenTextFile(path);
+    while (!reader->AtEndOfStream()) lines.push_back(reader->ReadLine());
+    reader->Close();
+  } catch (const platform::PlatformError&) {
+    // The parser has reported it already.
+  }
+  return lines;
+}
+
+const char* trueFalse(bool b) { return b ? "True" : "False"; }
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void printSummary(std::ostream& out, const std::string& file, const pagedef::PageDefinition& model) {
+  std::size_t fields = 0;
+  std::size_t lists = 0;
+  std::size_t entries = 0;
+  std::size_t remembered = 0;
+  for (const auto& group : model.groups) {
+    fields += group.fields.size();
+    for (const auto& field : group.fields) {
+      lists += field.isTextBox() ? 0 : 1;
+      entries += field.items.size();
+      remembered += field.remember ? 1 : 0;
+    }
+  }
+  out << file << '\n';
+  out << "groups: " << model.groups.size() << '\n';
+  for (std::size_t g = 0; g < model.groups.size(); ++g) {
+    const auto& group = model.groups[g];
+    out << "  " << g << " \"" << group.name << "\"" << (group.expanded ? "" : " (collapsed)") << ": "
+        << plural(group.fields.size(), "field", "fields") << '\n';
+  }
+  out << "fields: " << fields << " (" << plural(lists, "list", "lists") << ", " << remembered << " remembered)\n";
+  out << "list entries: " << entries << '\n';
+  out << "composites: " << model.composites.size() << '\n';
+  out << "USE_CONFIGS: " << trueFalse(model.useConfigs) << '\n';
+  out << "ENABLE_INI_EDIT: " << trueFalse(model.enableIniEdit) << '\n';
+}
+
+// The line a message box names, when it is one of the file's lines.
+void printFailingLine(std::ostream& out, const std::string& message, const std::vector<std::string>& lines) {
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    if (pagedef::lineErrorText(static_cast<int>(n)) == message) {
+      out << "  line " << n << ": " << lines[n] << '\n';
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
+  namespace fs = std::filesystem;
+  std::string folder = moduleFolderOf(options.addinDir);
+  std::string file = folder + "/" + pagedef::kIniFileName;
+  if (options.file) {
+    file = *options.file;
+    folder = moduleFolderOf(fs::path(file).parent_path().string());
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) {
+    err << "kelvane: " << file << ": no such file\n";
+    return 2;
+  }
+
+  // Without a document the placeholders read a stand-in: no title, density 0.
+  auto host = std::make_shared<sim::SimHost>();
+  host->activeDocument = host->newDocument();
+  if (options.doc) {
+    try {
+      loadDocument(*options.doc, *host->activeDocument);
+    } catch (const DocumentError& e) {
+      err << "kelvane: " << e.what() << '\n';
+      return 2;
+    }
+  }
+
+  CheckPlatform platform(folder, file);
+  pagedef::PageDefinition model;
+  const bool read = pagedef::parsePageDefinition(model, platform, host.get());
+  const std::vector<std::string> lines = readLines(platform, file);
+  if (!read) {
+    for (const auto& message : platform.messages()) {
+      out << message << '\n';
+      printFailingLine(out, message, lines);
+    }
+    return 1;
+  }
+
+  printSummary(out, file, model);
+  const auto warnings = iniWarnings(lines, model);
+  for (const auto& w : warnings) out << "warning: line " << w.line << ": " << w.text << '\n';
+  out << plural(warnings.size(), "warning", "warnings") << '\n';
+  return options.strict && !warnings.empty() ? 1 : 0;
+}
+
+}  // namespace kelvane::cli

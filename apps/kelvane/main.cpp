@@ -1,0 +1,74 @@
+// kelvane: the Kelvane add-in inside a simulated CAD host, on documents kept as JSON
+// files.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "check.h"
+#include "script.h"
+#include "session.h"
+
+namespace {
+
+constexpr const char* kSessionHelp =
+    "Connects the add-in to a simulated host, runs the script's commands, disconnects, "
+    "and writes the document back when it changed.";
+
+constexpr const char* kCheckHelp =
+    "Reads a page definition (FILE, or DIR/Kelvane.ini) with the add-in's parser and prints "
+    "what it declares, its line error, and warnings about lines that will not work as "
+    "probably meant. Lines are counted from 0, as in the add-in's own error message.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kelvane::cli;
+
+  CLI::App app{"kelvane: runs the Kelvane add-in inside a simulated CAD host", "kelvane"};
+  app.set_version_flag("--version", "kelvane 1.1");
+  app.require_subcommand(1);
+
+  SessionOptions session;
+  auto* sessionCommand = app.add_subcommand("session", kSessionHelp);
+  sessionCommand->add_option("--addin-dir", session.addinDir,
+                             "the add-in's folder: Kelvane.ini is read and Kelvane.log written there")
+      ->check(CLI::ExistingDirectory)
+      ->capture_default_str();
+  auto* docOption = sessionCommand->add_option("--doc", session.doc, "the active document (JSON); none: no document");
+  sessionCommand->add_option("--out", session.out, "where the changed document goes (default: back to --doc)")
+      ->needs(docOption);
+  sessionCommand->add_option("--script", session.script, "the commands (default: standard input)");
+  sessionCommand->add_option("--cookie", session.cookie, "the cookie passed at connection")->capture_default_str();
+#ifdef _WIN32
+  sessionCommand->add_flag("--com", session.com,
+                           "load the registered Kelvane.dll through COM, as the CAD host does; the add-in's "
+                           "folder is then the DLL's folder, which --addin-dir must name");
+#endif
+  sessionCommand->footer(std::string("\n") + kScriptHelp +
+                         "\nWhile it runs, each line the user would see is printed: \"status: TEXT\", "
+                         "\"message: TEXT\", \"process: COMMAND LINE\" (nothing is started), and "
+                         "\"error: ...\" for a failed call or a control the page does not have.\n"
+                         "Exit status: 0 when the script ran to its end; 2 for a bad command line, "
+                         "document or script line (nothing is written); 1 when the document could "
+                         "not be written.");
+
+  CheckOptions check;
+  auto* checkCommand = app.add_subcommand("check", kCheckHelp);
+  auto* dirOption = checkCommand->add_option("--addin-dir", check.addinDir, "the add-in's folder")
+                        ->check(CLI::ExistingDirectory)
+                        ->capture_default_str();
+  checkCommand->add_option("--doc", check.doc, "the document that {FILE_NAME} and {DENSITY} read");
+  checkCommand->add_flag("--strict", check.strict, "warnings make the check fail (exit status 1)");
+  checkCommand->add_option("FILE", check.file, "the page definition (default: DIR/Kelvane.ini)")->excludes(dirOption);
+  checkCommand->footer(
+      "\nExit status: 0 when the file reads (with warnings unless --strict), 1 for a line error "
+      "(or a warning with --strict), 2 for a bad command line or a file that cannot be used.");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+
+  if (*sessionCommand) return runSession(session, std::cin, std::cout, std::cerr);
+  return runCheck(check, std::cout, std::cerr);
+}

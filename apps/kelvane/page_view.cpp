@@ -1,0 +1,114 @@
+#include "page_view.h"
+
+#include <iomanip>
+#include <string>
+
+namespace kelvane::cli {
+
+namespace {
+
+// Option bits of the host: controls are visible (1) and enabled (2); group boxes are
+// expanded (8).
+constexpr int kControlVisible = 1;
+constexpr int kControlEnabled = 2;
+constexpr int kGroupExpanded = 8;
+
+std::string kindName(int kind) {
+  switch (kind) {
+    case host::code::kKindLabel: return "label";
+    case host::code::kKindCheckbox: return "checkbox";
+    case host::code::kKindButton: return "button";
+    case host::code::kKindTextbox: return "text box";
+    case host::code::kKindCombobox: return "combo box";
+    default: return "kind " + std::to_string(kind);
+  }
+}
+
+bool selectionInList(const sim::SimControl& c) {
+  return c.selection >= 0 && c.selection < static_cast<int>(c.items.size());
+}
+
+// What the control shows, as the host answers its Text.
+std::string shownText(const sim::SimControl& c) {
+  if (c.kind == host::code::kKindCombobox && selectionInList(c)) return c.items[c.selection];
+  return c.text;
+}
+
+std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
+
+void showControl(std::ostream& out, const sim::SimControl& c) {
+  // Input controls have no caption of their own: their label and tip carry it.
+  const std::string& caption = c.caption.empty() ? c.tip : c.caption;
+  out << "    " << std::setw(6) << c.id << "  " << std::left << std::setw(11) << kindName(c.kind) << std::right
+      << caption;
+  if (c.kind == host::code::kKindTextbox || c.kind == host::code::kKindCombobox) {
+    out << " = " << inQuotes(shownText(c));
+  } else if (c.kind == host::code::kKindCheckbox) {
+    out << " = " << (c.checked ? "[x]" : "[ ]");
+  }
+  if (c.kind == host::code::kKindCombobox) {
+    out << "  {";
+    for (std::size_t i = 0; i < c.items.size(); ++i) out << (i ? " | " : "") << c.items[i];
+    out << "}";
+  }
+  if (!(c.options & kControlVisible)) out << "  hidden";
+  if (!(c.options & kControlEnabled) && c.kind != host::code::kKindLabel) out << "  read-only";
+  if (!c.enabled) out << "  disabled";
+  out << '\n';
+}
+
+}  // namespace
+
+void showPage(std::ostream& out, const sim::SimPage* page) {
+  if (!page) {
+    out << "no page\n";
+    return;
+  }
+  out << "page " << inQuotes(page->title) << (page->shown ? " (shown)" : " (not shown)") << '\n';
+  for (const auto& group : page->groups) {
+    out << "  group " << group->id << ' ' << inQuotes(group->caption)
+        << (group->options & kGroupExpanded ? "" : " (collapsed)") << '\n';
+    for (const auto& control : group->controls) showControl(out, *control);
+  }
+}
+
+Json pageJson(const sim::SimPage& page) {
+  Json groups = Json::array();
+  for (const auto& group : page.groups) {
+    Json controls = Json::array();
+    for (const auto& c : group->controls) {
+      controls.push_back({{"id", c->id},
+                          {"kind", c->kind},
+                          {"caption", c->caption},
+                          {"alignment", c->align},
+                          {"options", c->options},
+                          {"tip", c->tip},
+                          {"text", shownText(*c)},
+                          {"items", c->items},
+                          {"selection", c->selection},
+                          {"enabled", c->enabled},
+                          {"checked", c->checked}});
+    }
+    groups.push_back({{"id", group->id},
+                      {"caption", group->caption},
+                      {"options", group->options},
+                      {"controls", std::move(controls)}});
+  }
+  return {{"shown", page.shown}, {"groups", std::move(groups)}};
+}
+
+Json menuJson(const std::vector<sim::MenuItem>& menu) {
+  Json items = Json::array();
+  for (const auto& m : menu) {
+    items.push_back({{"docType", m.docType},
+                     {"cookie", m.cookie},
+                     {"path", m.path},
+                     {"position", m.position},
+                     {"callback", m.callback},
+                     {"enableCallback", m.enableCallback},
+                     {"text", m.text}});
+  }
+  return items;
+}
+
+}  // namespace kelvane::cli

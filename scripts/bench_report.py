@@ -1,0 +1,233 @@
+#!/usr/bin/env python3
+"""Turns the benchmark JSON of docs/perf/ into the plot of the page openings and the
+tables of docs/PERFORMANCE.md (the text between "<!-- figures:NAME -->" and
+"<!-- /figures:NAME -->"). Times are CPU times: the figures are taken on shared
+machines, where wall-clock times mostly measure the neighbours.
+"""
+
+import argparse
+import json
+import os
+import re
+import sys
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+SCALING_LIMIT = 12.0  # 10x the work within 12x the time
+MEMORY_LIMIT_MIB = 64
+PARSE_VS_SPLIT_LIMIT = 3.0
+PARSE_VS_INIH_LIMIT = 1.0
+
+
+def load(path):
+    with open(path) as f:
+        return json.load(f)
+
+
+def runs(report):
+    """Run name -> result: the median when there are repetitions, else the run."""
+    medians = {b["run_name"]: b for b in report["benchmarks"] if b.get("aggregate_name") == "median"}
+    if medians:
+        return medians
+    return {b["run_name"]: b for b in report["benchmarks"] if b.get("run_type") == "iteration"}
+
+
+def to_ms(result, key="cpu_time"):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[result["time_unit"]]
+    return result[key] * scale
+
+
+def args_of(name):
+    return {k: int(v) for k, v in re.findall(r"(\w+):(\d+)", name)}
+
+
+def machine(report):
+    c = report["context"]
+    load_avg = ", ".join(f"{x:.1f}" for x in c.get("load_avg", []))
+    return (f"{c.get('date', '?')}, {c.get('num_cpus', '?')} CPUs at {c.get('mhz_per_cpu', '?')} MHz, "
+            f"load average {load_avg or '?'}")
+
+
+def check(ok):
+    return "yes" if ok else "**no**"
+
+
+# ---- opening the page ----
+
+def openings(page):
+    """(values, fields, configs) -> result of BM_OpenPage."""
+    out = {}
+    for name, r in runs(page).items():
+        if name.startswith("BM_OpenPage/"):
+            a = args_of(name)
+            out[(a["values"], a["fields"], a["configs"])] = r
+    return out
+
+
+def scaling_pairs(series):
+    """Pairs of runs of one series whose work differs by exactly 10x."""
+    pairs = []
+    for (f1, c1), r1 in series.items():
+        for (f2, c2), r2 in series.items():
+            if f2 * c2 == 10 * f1 * c1:
+                pairs.append(((f1, c1), (f2, c2), to_ms(r2) / to_ms(r1)))
+    return sorted(pairs, key=lambda p: (p[0][0] * p[0][1], p[1]))
+
+
+SERIES = {1: "document with values", 0: "document without properties"}
+
+
+def page_tables(page):
+    data = openings(page)
+    lines = [f"Measured {machine(page)}; median of the repetitions, CPU time.", ""]
+    lines += ["| document | fields | configurations | fields x configurations | host calls | "
+              "CPU time per opening | per host call | wall-clock time |",
+              "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for values in (1, 0):
+        for (v, fields, configs), r in sorted(data.items(), key=lambda i: (i[0][1] * i[0][2], i[0])):
+            if v != values:
+                continue
+            lines.append(f"| {SERIES[values]} | {fields} | {configs} | {fields * configs} | "
+                         f"{r['host_calls']:.0f} | {to_ms(r):.3f} ms | {r['per_host_call'] * 1e9:.0f} ns | "
+                         f"{to_ms(r, 'real_time'):.3f} ms |")
+    lines += ["", "Growth: each pair of runs whose work (fields x configurations) differs by 10x.", "",
+              "| document | from | to | time ratio | within 12x |", "|---|---|---|---:|---|"]
+    worst = {}
+    for values in (1, 0):
+        series = {(f, c): r for (v, f, c), r in data.items() if v == values}
+        for a, b, ratio in scaling_pairs(series):
+            worst[values] = max(worst.get(values, 0), ratio)
+            lines.append(f"| {SERIES[values]} | {a[0]} x {a[1]} | {b[0]} x {b[1]} | {ratio:.1f}x | "
+                         f"{check(ratio <= SCALING_LIMIT)} |")
+    lines.append("")
+    for values in (1, 0):
+        if values in worst:
+            lines.append(f"- {SERIES[values]}: largest ratio {worst[values]:.1f}x "
+                         f"({'within' if worst[values] <= SCALING_LIMIT else 'over'} the 12x target)")
+    return "\n".join(lines), worst
+
+
+def event_table(page):
+    rows = [r for name, r in runs(page).items() if name.startswith("BM_TextboxChangedWithComposites")]
+    if not rows:
+        return "(no run of BM_TextboxChangedWithComposites)"
+    r = rows[0]
+    return ("| event | host calls | CPU time | per host call | wall-clock time |\n|---|---:|---:|---:|---:|\n"
+            f"| OnTextboxChanged, 1,000 fields x 100 configurations, 100 composites | {r['host_calls']:.0f} | "
+            f"{to_ms(r) * 1000:.1f} us | {r['per_host_call'] * 1e9:.0f} ns | {to_ms(r, 'real_time') * 1000:.1f} us |")
+
+
+def plot(page, png):
+    data = openings(page)
+    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.5))
+    for values, marker in ((1, "o"), (0, "s")):
+        points = sorted((f * c, to_ms(r), r["per_host_call"] * 1e9, f, c)
+                        for (v, f, c), r in data.items() if v == values)
+        if not points:
+            continue
+        work = [p[0] for p in points]
+        left.loglog(work, [p[1] for p in points], marker, label=SERIES[values])
+        right.semilogx(work, [p[2] for p in points], marker, label=SERIES[values])
+        top = max(points)
+        left.loglog([min(work), top[0]], [top[1] * min(work) / top[0], top[1]], ":", color="grey")
+        for w, t, _, f, c in points:
+            left.annotate(f"{f}x{c}", (w, t), textcoords="offset points", xytext=(4, -10), fontsize=7)
+    left.plot([], [], ":", color="grey", label="linear through the largest run")
+    left.set_xlabel("fields x configurations")
+    left.set_ylabel("CPU time per opening (ms)")
+    left.set_title("Opening the page (DispPropMgr)")
+    left.legend(fontsize=8)
+    right.set_xlabel("fields x configurations")
+    right.set_ylabel("CPU time per host call (ns)")
+    right.set_ylim(bottom=0)
+    right.set_title("Time per host call made")
+    right.legend(fontsize=8)
+    fig.tight_layout()
+    fig.savefig(png, dpi=110)
+
+
+# ---- parsing ----
+
+def parser_tables(parser):
+    results = runs(parser)
+    per_line = {}
+    for name, r in results.items():
+        if "per_line" not in r:
+            continue
+        family, _, size = name.rpartition("/")
+        per_line.setdefault(family, {})[int(size)] = r["per_line"] * 1e9
+    sizes = sorted({s for v in per_line.values() for s in v})
+    lines = [f"Measured {machine(parser)}; median of the repetitions, CPU time per line.", "",
+             "| benchmark | " + " | ".join(f"{s} lines" for s in sizes) + " |",
+             "|---|" + "---:|" * len(sizes)]
+    for family in sorted(per_line):
+        lines.append(f"| {family} | " + " | ".join(
+            f"{per_line[family][s]:.1f} ns" if s in per_line[family] else "" for s in sizes) + " |")
+
+    comparisons = [("BM_Parse/{c}", "BM_PlainSplit/{c}", "the plain line split", PARSE_VS_SPLIT_LIMIT),
+                   ("BM_Parse/{c}", "BM_Inih/{c}_keep", "inih", PARSE_VS_INIH_LIMIT)]
+    lines += ["", "| content | parser against | lines | ratio | target | met |", "|---|---|---:|---:|---:|---|"]
+    for content in ("mixed", "headers"):
+        for mine, theirs, what, limit in comparisons:
+            a, b = per_line.get(mine.format(c=content), {}), per_line.get(theirs.format(c=content), {})
+            for s in sizes:
+                if s in a and s in b:
+                    ratio = a[s] / b[s]
+                    lines.append(f"| {content} | {what} | {s} | {ratio:.2f}x | {limit:g}x | "
+                                 f"{check(ratio <= limit)} |")
+    return "\n".join(lines)
+
+
+# ---- memory ----
+
+def memory_table(memory):
+    lines = ["| fields | configurations | document file | peak resident size | under 64 MiB |",
+             "|---:|---:|---:|---:|---|"]
+    for m in memory:
+        mib = m["peak_rss_kib"] / 1024
+        lines.append(f"| {m['fields']} | {m['configs']} | {m['document_bytes'] / 1024:.0f} KiB | "
+                     f"{mib:.1f} MiB | {check(mib < MEMORY_LIMIT_MIB)} |")
+    return "\n".join(lines)
+
+
+# ---- the document ----
+
+def replace_section(text, name, body):
+    pattern = re.compile(rf"(<!-- figures:{name} -->\n).*?(<!-- /figures:{name} -->)", re.S)
+    if not pattern.search(text):
+        sys.exit(f"bench_report: no <!-- figures:{name} --> section in the document")
+    return pattern.sub(lambda m: m.group(1) + body.rstrip() + "\n" + m.group(2), text)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--perf", required=True, help="the folder of the JSON files and the plot")
+    parser.add_argument("--doc", required=True)
+    args = parser.parse_args()
+
+    page = load(os.path.join(args.perf, "page.json"))
+    sections = {}
+    sections["page"], worst = page_tables(page)
+    sections["event"] = event_table(page)
+    plot(page, os.path.join(args.perf, "page_scaling.png"))
+    parser_json = os.path.join(args.perf, "parser.json")
+    if os.path.exists(parser_json):
+        sections["parser"] = parser_tables(load(parser_json))
+    sections["memory"] = memory_table(load(os.path.join(args.perf, "memory.json")))
+
+    with open(args.doc) as f:
+        text = f.read()
+    for name, body in sections.items():
+        text = replace_section(text, name, body)
+    with open(args.doc, "w") as f:
+        f.write(text)
+    print(f"bench_report: refreshed {args.doc} and {os.path.join(args.perf, 'page_scaling.png')}")
+    for values, ratio in sorted(worst.items(), reverse=True):
+        print(f"  {SERIES[values]}: 10x the work took at most {ratio:.1f}x the time")
+
+
+if __name__ == "__main__":
+    main()

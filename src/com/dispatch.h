@@ -1,0 +1,68 @@
+// Late binding, both ways. callByName() is the client: it calls a member of a host
+// object by name, as the host's dual interfaces allow. DispatchServer is the server:
+// an IDispatch whose members are looked up by name in a table of handlers.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "com/wrappers.h"
+
+namespace kelvane::com {
+
+enum class Call : WORD {
+  Method = DISPATCH_METHOD | DISPATCH_PROPERTYGET,  // as Automation clients call methods
+  Get = DISPATCH_PROPERTYGET,
+  Put = DISPATCH_PROPERTYPUT,
+};
+
+// Calls member `name` of `object` with `args` in their written order (for a put, the
+// new value last) and answers the result. Any failure throws host::HostError whose
+// message names the member and carries the callee's error description.
+Variant callByName(IDispatch* object, const std::string& name, Call kind, std::vector<Variant> args = {});
+
+// True when two member names match as Automation matches them (ignoring case).
+bool sameName(const wchar_t* a, const wchar_t* b);
+
+class DispatchServer : public IDispatch {
+ public:
+  // The arguments in their written order; for a put, the new value last. An
+  // out-argument arrives as a VT_BYREF VARIANT.
+  using Args = std::vector<VARIANT*>;
+  using Handler = std::function<Variant(Call kind, Args& args)>;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* argError) override;
+
+ protected:
+  DispatchServer() = default;
+  virtual ~DispatchServer() = default;
+  // Adds a member; its DISPID is its position in the table, from 1.
+  void member(std::wstring name, Handler handler);
+
+  // Argument access for handlers; a missing or unconvertible argument throws ComError.
+  static const VARIANT& arg(const Args& args, std::size_t index);
+  static void expectArgs(const Args& args, std::size_t count);
+
+ private:
+  std::vector<std::pair<std::wstring, Handler>> members_;
+  std::atomic<ULONG> refs_{1};
+};
+
+// Creates a DispatchServer-derived object; the caller owns its one reference.
+template <class T, class... A>
+ComPtr<IDispatch> makeServer(A&&... args) {
+  return ComPtr<IDispatch>::adopt(new T(std::forward<A>(args)...));
+}
+
+}  // namespace kelvane::com

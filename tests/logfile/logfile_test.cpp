@@ -1,0 +1,224 @@
+#include "logfile/logfile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/bound_page.h"
+
+namespace kelvane {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::BoundPage;
+
+const std::string kHeader =
+    "# File written by Kelvane 1.1 on 07/12/2026 23:53\r\n"
+    "# Kelvane is Copyright (c) 2026 the Kelvane developers\r\n"
+    "# Do not edit of modify this file\r\n"
+    "\r\n";
+
+// A page with remembered fields Part (text), Rev (combo) and Note (text), and a field
+// Plain that is not remembered; one configuration unless more are given.
+std::unique_ptr<BoundPage> page(std::vector<std::string> configs = {"Default"}) {
+  auto p = std::make_unique<BoundPage>();
+  for (const auto& c : configs) p->doc->addConfiguration(c);
+  p->group("G");
+  p->text("Part", "part default").remember = true;
+  p->combo("Rev", {{"A", "a"}, {"B", "b"}}, "A").remember = true;
+  p->group("H");
+  p->text("Plain", "plain default");
+  p->text("Note", "note default").remember = true;
+  p->bind(configs.size() > 1);
+  return p;
+}
+
+std::vector<std::string> defaults(BoundPage& p) {
+  std::vector<std::string> all;
+  for (const auto& g : p.s.model.groups)
+    for (const auto& f : g.fields) all.push_back(f.defaultValue);
+  return all;
+}
+
+// ---- writeLogFile ----
+
+TEST(WriteLogFile, WritesTheHeaderThenRememberedFieldsWithAValue) {
+  auto p = page({"C0", "C1"});
+  p->field(0, 0).configValues = {"A-100", "A-200"};
+  p->field(0, 1).configValues = {"B", "A"};
+  p->field(1, 0).configValues = {"not remembered", ""};
+  p->field(1, 1).configValues = {" ", "x"};  // emptied: not logged
+  EXPECT_TRUE(writeLogFile(p->s));
+  EXPECT_EQ(p->os.fileText("Kelvane.log"), kHeader + "Part;A-100\r\nRev;B\r\n");
+  EXPECT_THAT(p->host->statusTexts, IsEmpty());
+}
+
+TEST(WriteLogFile, RoundTripsValuesIntoDefaultsOfTheNextOpening) {
+  auto p = page();
+  p->slot(0, 0) = "Größe 5";
+  p->slot(0, 1) = "B";
+  p->slot(1, 1) = "";  // an empty value is logged and read back empty
+  ASSERT_TRUE(writeLogFile(p->s));
+  auto next = page();
+  next->os.files = p->os.files;
+  EXPECT_TRUE(readLogFile(next->s));
+  EXPECT_THAT(defaults(*next), ElementsAre("Größe 5", "B", "plain default", ""));
+}
+
+TEST(WriteLogFile, AFailureAtEachStepKeepsThePreviousLog) {
+  auto make = [] {
+    auto p = page();
+    p->os.setFileText("Kelvane.log", "previous");
+    p->slot(0, 0) = "new";
+    p->slot(1, 1) = "newer";
+    return p;
+  };
+  auto clean = make();
+  ASSERT_TRUE(writeLogFile(clean->s));
+  const auto ops = clean->os.calls;
+  // Four header lines and Part, Rev, Note.
+  ASSERT_THAT(ops, ElementsAre("create-text-file", "now", "write-line", "write-line", "write-line",
+                               "write-line", "write-line", "write-line", "write-line", "close-writer",
+                               "replace-file"));
+  for (std::size_t k = 1; k <= ops.size(); ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + " " + ops[k - 1]);
+    auto p = make();
+    p->failPlatformCall(ops, k);
+    EXPECT_FALSE(writeLogFile(p->s));
+    EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
+    EXPECT_EQ(p->os.fileText("Kelvane.log"), "previous");
+    EXPECT_THAT(p->os.files, ElementsAre(::testing::Key(p->os.pathOf("Kelvane.log"))));
+  }
+}
+
+TEST(WriteLogFile, AFailedCleanUpStillReportsTheFailure) {
+  auto p = page();
+  p->os.setFileText("Kelvane.log", "previous");
+  p->os.failNext("write-line", 2);
+  p->os.failNext("remove-file");
+  EXPECT_FALSE(writeLogFile(p->s));
+  EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
+  EXPECT_EQ(p->os.fileText("Kelvane.log"), "previous");
+}
+
+TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
+  auto p = page();
+  p->field(0, 0).configValues.clear();
+  EXPECT_FALSE(writeLogFile(p->s));
+  EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
+  EXPECT_FALSE(p->os.files.contains(p->os.pathOf("Kelvane.log")));
+  EXPECT_FALSE(p->os.files.contains(p->os.pathOf("Kelvane.log.tmp")));
+}
+
+// ---- readLogFile ----
+
+TEST(ReadLogFile, AppliesTheReadersLineRules) {
+  struct Case {
+    const char* name;
+    std::string log;
+    std::string part;  // the default of the field captioned Part afterwards
+  };
+  const std::vector<Case> cases = {
+      {"plain entry", "Part;P-1\r\n", "P-1"},
+      {"value cut before #", "Part;x#y\r\n", "x"},
+      {"value cut before its first ;", "Part;a;b\r\n", "a"},
+      {"leading blank of the value kept", "Part; x\r\n", " x"},
+      {"trailing blanks and tabs removed", "Part;x \t \r\n", "x"},
+      {"tab inside the value becomes a blank", "Part;a\tb\r\n", "a b"},
+      {"empty value", "Part;\r\n", ""},
+      {"blank before the caption: no entry", " Part;x\r\n", "part default"},
+      {"tab first: skipped", "\tPart;x\r\n", "part default"},
+      {"carriage return first: skipped", "\rPart;x\r\n", "part default"},
+      {"backspace first: skipped", "\bPart;x\r\n", "part default"},
+      {"comment line", "#Part;x\r\n", "part default"},
+      {"no separator", "Part\r\n", "part default"},
+      {"separator after the cut", "Part#;x\r\n", "part default"},
+      {"caption differs in case", "part;x\r\n", "part default"},
+      {"caption with trailing blank", "Part ;x\r\n", "part default"},
+      {"later line wins", "Part;first\r\nPart;second\r\n", "second"},
+      {"header and empty lines", kHeader + "Part;P-2", "P-2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto p = page();
+    p->os.setFileText("Kelvane.log", c.log);
+    EXPECT_TRUE(readLogFile(p->s));
+    EXPECT_EQ(p->field(0, 0).defaultValue, c.part);
+    EXPECT_THAT(p->host->statusTexts, IsEmpty());
+  }
+}
+
+TEST(ReadLogFile, GivesEveryFieldWithTheCaptionTheValueRememberedOrNot) {
+  BoundPage p;
+  p.doc->addConfiguration("Default");
+  p.group("G");
+  p.text("Same", "one").remember = true;
+  p.group("H");
+  p.combo("Same", {{"x", ""}}, "two");
+  p.text("Other", "three");
+  p.bind();
+  p.os.setFileText("Kelvane.log", "Same;v\r\nUnknown;w\r\n");
+  EXPECT_TRUE(readLogFile(p.s));
+  EXPECT_THAT(defaults(p), ElementsAre("v", "v", "three"));
+}
+
+TEST(ReadLogFile, AMissingFileChangesNothingSilently) {
+  auto p = page();
+  EXPECT_FALSE(readLogFile(p->s));
+  EXPECT_THAT(defaults(*p), ElementsAre("part default", "A", "plain default", "note default"));
+  EXPECT_THAT(p->host->statusTexts, IsEmpty());
+  EXPECT_THAT(p->os.calls, ElementsAre("file-exists"));
+}
+
+TEST(ReadLogFile, ReadsAtMost32768Entries) {
+  std::string log;
+  for (int i = 0; i < kMaxLogEntries - 1; ++i) log += "Filler" + std::to_string(i) + ";x\r\n";
+  log += "Part;last\r\n";
+  auto full = page();
+  full->os.setFileText("Kelvane.log", log);
+  EXPECT_TRUE(readLogFile(full->s));
+  EXPECT_EQ(full->field(0, 0).defaultValue, "last");
+
+  auto over = page();
+  over->os.setFileText("Kelvane.log", "Note;early\r\n" + log);
+  EXPECT_FALSE(readLogFile(over->s));
+  EXPECT_THAT(over->host->statusTexts, ElementsAre("Error reading log file"));
+  EXPECT_THAT(defaults(*over), ElementsAre("part default", "A", "plain default", "note default"));
+}
+
+TEST(ReadLogFile, AFailureAtEachStepChangesNoDefault) {
+  auto make = [] {
+    auto p = page();
+    p->os.setFileText("Kelvane.log", kHeader + "Part;new\r\nNote;newer\r\n");
+    return p;
+  };
+  auto clean = make();
+  ASSERT_TRUE(readLogFile(clean->s));
+  const auto ops = clean->os.calls;
+  ASSERT_EQ(ops.size(), 2u + 6u);  // exists, open, six lines
+  for (std::size_t k = 2; k <= ops.size(); ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + " " + ops[k - 1]);
+    auto p = make();
+    p->failPlatformCall(ops, k);
+    EXPECT_FALSE(readLogFile(p->s));
+    EXPECT_THAT(p->host->statusTexts, ElementsAre("Error reading log file"));
+    EXPECT_THAT(defaults(*p), ElementsAre("part default", "A", "plain default", "note default"));
+  }
+}
+
+TEST(ReadLogFile, AFailingExistenceTestReachesTheCaller) {
+  auto p = page();
+  p->os.setFileText("Kelvane.log", "Part;x\r\n");
+  p->os.failNext("file-exists");
+  EXPECT_THAT([&] { readLogFile(p->s); },
+              ::testing::ThrowsMessage<platform::PlatformError>(::testing::HasSubstr("file-exists")));
+  EXPECT_THAT(p->host->statusTexts, IsEmpty());
+  EXPECT_EQ(p->field(0, 0).defaultValue, "part default");
+}
+
+}  // namespace
+}  // namespace kelvane

@@ -1,0 +1,134 @@
+// A page bound to its model, as page construction leaves it, on the simulated host:
+// the model is built in code, every group gets a group box and every field a text box
+// (kind 5) or a combo box (kind 7, entries added) with id g * 1000 + f, and every
+// field one empty value slot per configuration of the document.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "addin/state.h"
+#include "pagedef/model.h"
+#include "platform/fake_platform.h"
+#include "sim/sim.h"
+
+namespace kelvane::testing {
+
+// Which occurrence of its operation call k (1-based) of `ops` is.
+inline int occurrence(const std::vector<std::string>& ops, std::size_t k) {
+  int nth = 0;
+  for (std::size_t i = 0; i < k; ++i) nth += ops[i] == ops[k - 1];
+  return nth;
+}
+
+class BoundPage {
+ public:
+  platform::FakePlatform os;
+  std::shared_ptr<sim::SimHost> host = std::make_shared<sim::SimHost>();
+  std::shared_ptr<sim::SimDocument> doc = host->newDocument();
+  State s{os};
+
+  BoundPage() {
+    s.ThisSW = host;
+    host->activeDocument = doc;
+  }
+
+  // ---- The model, before bind() ----
+
+  pagedef::GroupDef& group(const std::string& name) {
+    s.model.groups.push_back({});
+    s.model.groups.back().name = name;
+    return s.model.groups.back();
+  }
+
+  // A text box field in the last group; the property name is the caption unless given.
+  pagedef::FieldDef& text(const std::string& caption, const std::string& defaultValue = "",
+                          const std::string& propName = "") {
+    auto& fields = s.model.groups.back().fields;
+    fields.push_back({});
+    auto& f = fields.back();
+    f.caption = caption;
+    f.propName = propName.empty() ? caption : propName;
+    f.defaultValue = defaultValue;
+    return f;
+  }
+
+  // A combo box field; entries are (text, code).
+  pagedef::FieldDef& combo(const std::string& caption, std::vector<pagedef::ListItem> items,
+                           const std::string& defaultValue = "") {
+    auto& f = text(caption, defaultValue);
+    f.items = std::move(items);
+    return f;
+  }
+
+  // A composite text box field whose formula has `parts`.
+  pagedef::FieldDef& composite(const std::string& caption, std::vector<std::string> parts) {
+    auto& f = text(caption, pagedef::kCompositeMark);
+    s.model.composites.push_back({static_cast<std::int16_t>(s.model.groups.size() - 1),
+                                  static_cast<std::int16_t>(s.model.groups.back().fields.size() - 1),
+                                  std::move(parts)});
+    return f;
+  }
+
+  // ---- Binding ----
+
+  void bind(bool useConfigs = false) {
+    s.model.useConfigs = useConfigs;
+    s.lastGroup = static_cast<std::int16_t>(s.model.groups.size() - 1);
+    s.configNames = doc->configurations;
+    s.configCount = static_cast<std::int16_t>(s.configNames.size());
+    s.currentConfig = 0;
+    std::int32_t error = 0;
+    auto created = host->CreatePropertyManagerPage(kProgramTitle, host::code::kPageOptions, nullptr, error);
+    page = host->page;
+    for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
+      auto& group = s.model.groups[g];
+      group.pageGroup = created->AddGroupBox(static_cast<std::int16_t>(g), group.name, 0);
+      for (std::size_t f = 0; f < group.fields.size(); ++f) {
+        auto& field = group.fields[f];
+        const auto kind = field.isTextBox() ? host::code::kKindTextbox : host::code::kKindCombobox;
+        field.control = group.pageGroup->AddControl(static_cast<std::int16_t>(g * 1000 + f), kind,
+                                                    field.caption, host::code::kAlignDefault, 0, field.caption);
+        for (const auto& item : field.items) field.control->AddItems(item.text);
+        field.configValues.assign(s.configNames.size(), "");
+      }
+    }
+    host->faults->calls.clear();
+    os.calls.clear();
+  }
+
+  // ---- Looking at it ----
+
+  pagedef::FieldDef& field(int g, int f) { return s.model.groups.at(g).fields.at(f); }
+  sim::SimControl& control(int g, int f) { return *page->findControl(g * 1000 + f); }
+  std::string& slot(int g, int f, int k = 0) { return field(g, f).configValues.at(k); }
+
+  // Operation names of the host calls made since bind(), in order.
+  std::vector<std::string> hostCalls() const {
+    std::vector<std::string> ops;
+    for (const auto& call : host->faults->calls) ops.push_back(call.operation);
+    return ops;
+  }
+  // The host calls of `operation`, with their arguments.
+  std::vector<std::vector<std::string>> argsOf(const std::string& operation) const {
+    std::vector<std::vector<std::string>> args;
+    for (const auto& call : host->faults->calls)
+      if (call.operation == operation) args.push_back(call.args);
+    return args;
+  }
+
+  // Makes call k (1-based) of a recorded host call list fail when the calls run again.
+  void failHostCall(const std::vector<std::string>& ops, std::size_t k) {
+    host->faults->failNext(ops[k - 1], occurrence(ops, k));
+  }
+  // The same for a recorded list of platform calls.
+  void failPlatformCall(const std::vector<std::string>& ops, std::size_t k) {
+    os.failNext(ops[k - 1], occurrence(ops, k));
+  }
+
+  std::shared_ptr<sim::SimPage> page;
+};
+
+}  // namespace kelvane::testing
