@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   swAddIn addin(os);
   addin.SwAddIn_ConnectToSW(host, 1);
   fuzz::require(host->pickMenu() == sim::SimHost::MenuResult::Ran, "menu command ran");
-  fuzz::require(host->page && host->page->shown, "page shown", host->statusTexts.back());
+  fuzz::require(host->page && host->page->shown, "page shown",
+                host->statusTexts.empty() ? "" : host->statusTexts.back());
   for (const auto& text : host->statusTexts)
     fuzz::require(text != status::kExitOnError && text != status::kLoadError &&
                       text != status::kCompositeError,

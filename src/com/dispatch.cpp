@@ -125,11 +125,6 @@ void DispatchServer::member(std::wstring name, Handler handler) {
   members_.emplace_back(std::move(name), std::move(handler));
 }
 
-const VARIANT& DispatchServer::arg(const Args& args, std::size_t index) {
-  if (index >= args.size()) throw ComError(DISP_E_BADPARAMCOUNT, "missing argument " + std::to_string(index + 1));
-  return *args[index];
-}
-
 void DispatchServer::expectArgs(const Args& args, std::size_t count) {
   if (args.size() != count) {
     throw ComError(DISP_E_BADPARAMCOUNT, "expected " + std::to_string(count) + " arguments, got " +

@@ -50,8 +50,7 @@ class DispatchServer : public IDispatch {
   // Adds a member; its DISPID is its position in the table, from 1.
   void member(std::wstring name, Handler handler);
 
-  // Argument access for handlers; a missing or unconvertible argument throws ComError.
-  static const VARIANT& arg(const Args& args, std::size_t index);
+  // Throws ComError(DISP_E_BADPARAMCOUNT) unless there are `count` arguments.
   static void expectArgs(const Args& args, std::size_t count);
 
  private:

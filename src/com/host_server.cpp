@@ -20,7 +20,8 @@ void writeBack(VARIANT& arg, std::int32_t value) {
   if (arg.vt == (VT_BYREF | VT_I4)) {
     *arg.plVal = value;
   } else if (arg.vt == (VT_BYREF | VT_VARIANT)) {
-    *arg.pvarVal = Variant::ofInt32(value).detach();  // the caller clears the old value
+    VariantClear(arg.pvarVal);
+    *arg.pvarVal = Variant::ofInt32(value).detach();
   } else {
     throw ComError(DISP_E_TYPEMISMATCH, "the out-argument is not a reference");
   }

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <exception>
-#include <iterator>
 #include <limits>
 #include <tuple>
 
@@ -39,11 +39,38 @@ bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
 }
 
-// FNV-1a: names are short, and this stays inline.
+// Names are short: a word at a time, with overlapping loads for the last bytes, then
+// mixed so that the low bits (the slot) depend on every byte.
+template <typename Word>
+std::uint64_t load(const char* at) {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
 std::uint32_t hashOf(std::string_view name) {
-  std::uint32_t hash = 2166136261u;
-  for (unsigned char c : name) hash = (hash ^ c) * 16777619u;
-  return hash;
+  constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15u;
+  const char* p = name.data();
+  const std::size_t n = name.size();
+  std::uint64_t hash = n * kOdd;
+  std::uint64_t tail = 0;
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 < n; i += 8) {
+      hash = (hash ^ load<std::uint64_t>(p + i)) * kOdd;
+      hash ^= hash >> 29;
+    }
+    tail = load<std::uint64_t>(p + n - 8);
+  } else if (n >= 4) {
+    tail = load<std::uint32_t>(p) << 32 | load<std::uint32_t>(p + n - 4);
+  } else if (n > 0) {
+    tail = static_cast<unsigned char>(p[0]) << 16 | static_cast<unsigned char>(p[n / 2]) << 8 |
+           static_cast<unsigned char>(p[n - 1]);
+  }
+  // The finalizer of MurmurHash3.
+  hash ^= tail;
+  hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDu;
+  hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53u;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 33));
 }
 
 void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
@@ -51,20 +78,19 @@ void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ',
 // The fourth column of a field line: an optional sign and decimal digits once the
 // blanks are gone, within the 16-bit range.
 std::int16_t auxNumberOf(std::string_view column) {
-  std::string digits;
-  std::copy_if(column.begin(), column.end(), std::back_inserter(digits),
-               [](char c) { return c != ' '; });
-  std::string_view rest = digits;
+  std::string_view rest = text::trimmedView(column);
   const bool negative = !rest.empty() && rest.front() == '-';
   if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) rest.remove_prefix(1);
   long magnitude = 0;
-  bool valid = !rest.empty();
+  bool valid = false;
   for (char c : rest) {
+    if (c == ' ') continue;
     if (c < '0' || c > '9' || magnitude > 32768) {
       valid = false;
       break;
     }
     magnitude = magnitude * 10 + (c - '0');
+    valid = true;
   }
   const long value = negative ? -magnitude : magnitude;
   if (!valid || value < std::numeric_limits<std::int16_t>::min() ||

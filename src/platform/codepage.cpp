@@ -1,5 +1,8 @@
+#include "platform/codepage.h"
+
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -37,6 +40,19 @@ char toCp1252(char32_t c) {
     if (kHighTable[i] == c) return static_cast<char>(0x80 + i);
   }
   return '?';
+}
+
+// Length of the run of ASCII bytes that starts `s`. Files are mostly ASCII, so the
+// run is measured eight bytes at a time and copied in one piece.
+std::size_t asciiPrefix(std::string_view s) {
+  std::size_t n = 0;
+  for (; n + 8 <= s.size(); n += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s.data() + n, sizeof word);
+    if (word & 0x8080808080808080u) break;
+  }
+  while (n < s.size() && static_cast<unsigned char>(s[n]) < 0x80) ++n;
+  return n;
 }
 
 constexpr char32_t kInvalid = 0xFFFFFFFF;
@@ -85,19 +101,21 @@ char32_t nextCodePoint(const std::string& s, std::size_t& i) {
 
 }  // namespace
 
+void appendDecodedCp1252(std::string_view bytes, std::string& out) {
+  out.reserve(out.size() + bytes.size());
+  while (!bytes.empty()) {
+    const std::size_t ascii = asciiPrefix(bytes);
+    out.append(bytes.data(), ascii);
+    if (ascii == bytes.size()) return;
+    const auto b = static_cast<unsigned char>(bytes[ascii]);
+    appendUtf8(out, b < 0xA0 ? kHighTable[b - 0x80] : b);
+    bytes.remove_prefix(ascii + 1);
+  }
+}
+
 std::string decodeCp1252(const std::string& bytes) {
   std::string out;
-  out.reserve(bytes.size());
-  for (const char ch : bytes) {
-    const auto b = static_cast<unsigned char>(ch);
-    if (b < 0x80) {
-      out += ch;
-    } else if (b < 0xA0) {
-      appendUtf8(out, kHighTable[b - 0x80]);
-    } else {
-      appendUtf8(out, b);
-    }
-  }
+  appendDecodedCp1252(bytes, out);
   return out;
 }
 
@@ -125,6 +143,22 @@ std::vector<std::string> splitLines(const std::string& text) {
     start = lf + 1;
   }
   return lines;
+}
+
+std::string Cp1252Lines::take() {
+  const std::string_view rest = std::string_view(bytes_).substr(next_);
+  const std::size_t lf = rest.find('\n');
+  std::string_view line = rest.substr(0, lf);
+  if (lf == std::string_view::npos) {
+    next_ = bytes_.size();
+  } else {
+    next_ += lf + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // CR LF ends the line
+  }
+  if (asciiPrefix(line) == line.size()) return std::string(line);  // the usual line
+  std::string text;
+  appendDecodedCp1252(line, text);
+  return text;
 }
 
 }  // namespace kelvane::platform

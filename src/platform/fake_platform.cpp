@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/codepage.h"
+
 namespace kelvane::platform {
 
 namespace {
@@ -12,29 +14,29 @@ const std::vector<std::string> kOperations = {
     "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
 };
 
-// The lines were taken when the file was opened, as a real reader sees the file's
+// The bytes were taken when the file was opened, as a real reader sees the file's
 // contents at that time.
 class FakeReader : public LineReader {
  public:
-  FakeReader(FakePlatform& os, std::string path, std::vector<std::string> lines)
-      : os_(os), path_(std::move(path)), lines_(std::move(lines)) {}
+  FakeReader(FakePlatform& os, std::string path, std::string bytes)
+      : os_(os), path_(std::move(path)), lines_(std::move(bytes)) {}
 
-  bool AtEndOfStream() override { return closed_ || next_ >= lines_.size(); }
+  bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
   std::string ReadLine() override {
-    os_.hit("read-line");
+    os_.hit(readLine_);
     if (closed_) throw PlatformError("read from a closed file: " + path_);
-    if (next_ >= lines_.size()) throw PlatformError("input past end of file: " + path_);
-    return lines_[next_++];
+    if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
+    return lines_.take();
   }
 
   void Close() override { closed_ = true; }
 
  private:
+  const std::string readLine_ = "read-line";  // the operation name, built once
   FakePlatform& os_;
   std::string path_;
-  std::vector<std::string> lines_;
-  std::size_t next_ = 0;
+  Cp1252Lines lines_;
   bool closed_ = false;
 };
 
@@ -109,7 +111,7 @@ std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) 
   if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
   const auto found = files.find(path);
   if (found == files.end()) throw PlatformError("file not found: " + path);
-  return std::make_unique<FakeReader>(*this, path, splitLines(decodeCp1252(found->second)));
+  return std::make_unique<FakeReader>(*this, path, found->second);
 }
 
 std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/codepage.h"
+
 extern char** environ;
 
 namespace kelvane::platform {
@@ -34,23 +36,21 @@ bool isDirectory(const std::string& path) {
 // once and the handle is closed before the first line is read.
 class PosixReader : public LineReader {
  public:
-  PosixReader(std::string path, std::vector<std::string> lines)
-      : path_(std::move(path)), lines_(std::move(lines)) {}
+  PosixReader(std::string path, std::string bytes) : path_(std::move(path)), lines_(std::move(bytes)) {}
 
-  bool AtEndOfStream() override { return closed_ || next_ >= lines_.size(); }
+  bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
   std::string ReadLine() override {
     if (closed_) throw PlatformError("read from a closed file: " + path_);
-    if (next_ >= lines_.size()) throw PlatformError("input past end of file: " + path_);
-    return lines_[next_++];
+    if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
+    return lines_.take();
   }
 
   void Close() override { closed_ = true; }
 
  private:
   std::string path_;
-  std::vector<std::string> lines_;
-  std::size_t next_ = 0;
+  Cp1252Lines lines_;
   bool closed_ = false;
 };
 
@@ -101,7 +101,7 @@ std::unique_ptr<LineReader> PosixPlatform::OpenTextFile(const std::string& path)
   std::ostringstream bytes;
   bytes << in.rdbuf();
   if (in.bad()) throw systemError("cannot read", path, errno);
-  return std::make_unique<PosixReader>(path, splitLines(decodeCp1252(bytes.str())));
+  return std::make_unique<PosixReader>(path, std::move(bytes).str());
 }
 
 std::unique_ptr<LineWriter> PosixPlatform::CreateTextFile(const std::string& path) {

@@ -40,6 +40,26 @@ def windows_path(path):
 class Wine:
     def __init__(self, wine_run):
         self.wine_run = wine_run
+        self.keeper = None
+
+    def __enter__(self):
+        # Without a Wine process running, the prefix's services stop after every
+        # program and start again with the next, some seconds each time; a program
+        # that waits keeps them up while the test runs.
+        env = dict(os.environ, KELVANE_WINE_TIMEOUT="900")
+        self.keeper = subprocess.Popen([self.wine_run, "ping", "-n", "900", "127.0.0.1"], env=env,
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        time.sleep(3)
+        return self
+
+    def __exit__(self, *exc):
+        self.keeper.terminate()
+        try:
+            self.keeper.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.keeper.kill()
+            self.keeper.wait()
 
     def run(self, args, cwd=None, stdin=subprocess.DEVNULL):
         return subprocess.run([self.wine_run] + args, cwd=cwd, stdin=stdin, capture_output=True, timeout=180)
@@ -221,7 +241,11 @@ def main():
         return 77
 
     started = time.monotonic()
-    wine = Wine(options.wine_run)
+    with Wine(options.wine_run) as wine:
+        return run(options, wine, started)
+
+
+def run(options, wine, started):
     com_work = os.path.join(options.work, "com")
     shutil.rmtree(options.work, ignore_errors=True)
     os.makedirs(com_work)

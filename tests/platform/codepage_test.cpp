@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/codepage.h"
 #include "platform/platform.h"
 
 namespace kelvane::platform {
@@ -22,6 +23,8 @@ const CodePageCase kBothWays[] = {
     {"\x96\x97\x85\x99", "\u2013\u2014\u2026\u2122"},
     {"caf\xE9 \xC4\xD6\xDC\xDF", "caf\u00E9 \u00C4\u00D6\u00DC\u00DF"},
     {"\xA0\xB0\xFF", "\u00A0\u00B0\u00FF"},
+    // Long ASCII runs around the other bytes, as in a real file.
+    {"Finish;caf\xE9 and cr\xE8me br\xFBl\xE9" "e\x85 (16 chars)\x80", "Finish;caf\u00E9 and cr\u00E8me br\u00FBl\u00E9e\u2026 (16 chars)\u20AC"},
     // Bytes the code page leaves undefined keep their value as C1 controls.
     {"\x81", "\xC2\x81"},
     {"\x8D", "\xC2\x8D"},
@@ -63,26 +66,40 @@ TEST(CodePage, WritesQuestionMarkForWhatItCannotHold) {
   for (const auto& c : cases) EXPECT_EQ(encodeCp1252(c.utf8), c.bytes) << c.utf8;
 }
 
+struct SplitCase {
+  std::string text;
+  std::vector<std::string> lines;
+};
+
+const SplitCase kSplits[] = {
+    {"", {}},
+    {"a", {"a"}},
+    {"a\r\nb\r\n", {"a", "b"}},
+    {"a\nb", {"a", "b"}},
+    {"a\r\nb", {"a", "b"}},
+    {"\n", {""}},
+    {"\r\n\r\n", {"", ""}},
+    {"a\n\nb\n", {"a", "", "b"}},
+    {"a\rb\r\n", {"a\rb"}},  // a lone CR stays in the line
+    {"a\r", {"a\r"}},
+    {"a\r\r\n", {"a\r"}},
+    {"\r", {"\r"}},
+    {"[Part]\r\nFinish;caf\xE9 cr\xE8me\r\n\x80", {"[Part]", "Finish;caf\u00E9 cr\u00E8me", "\u20AC"}},
+};
+
 TEST(SplitLines, FollowsTheLineReaderRules) {
-  struct Case {
-    std::string text;
-    std::vector<std::string> lines;
-  };
-  const Case cases[] = {
-      {"", {}},
-      {"a", {"a"}},
-      {"a\r\nb\r\n", {"a", "b"}},
-      {"a\nb", {"a", "b"}},
-      {"a\r\nb", {"a", "b"}},
-      {"\n", {""}},
-      {"\r\n\r\n", {"", ""}},
-      {"a\n\nb\n", {"a", "", "b"}},
-      {"a\rb\r\n", {"a\rb"}},  // a lone CR stays in the line
-      {"a\r", {"a\r"}},
-      {"a\r\r\n", {"a\r"}},
-      {"\r", {"\r"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(splitLines(c.text), c.lines) << testing::PrintToString(c.text);
+  for (const auto& c : kSplits) {
+    EXPECT_EQ(splitLines(decodeCp1252(c.text)), c.lines) << testing::PrintToString(c.text);
+  }
+}
+
+TEST(Cp1252Lines, TakesTheSameLinesOneAtATime) {
+  for (const auto& c : kSplits) {
+    Cp1252Lines lines(c.text);
+    std::vector<std::string> taken;
+    while (!lines.atEnd()) taken.push_back(lines.take());
+    EXPECT_EQ(taken, c.lines) << testing::PrintToString(c.text);
+  }
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ DEFINITION = "[Groups]\nG\n[G]\nPart Number;Part_No\n"
 EDIT = "menu\ntext 0 A-100\nclose 1\n"
 FILLS_THE_PIPE = "dump\n" * 40  # each dump prints the document with its 64 KiB blob
 NOBODY = 65534
+NOBODY_PREFIX = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--"]
 
 
 class Work:
@@ -78,15 +79,24 @@ class Work:
 class Sweep:
     def __init__(self, kelvane):
         self.kelvane = kelvane
-        self.as_nobody = os.geteuid() == 0 and shutil.which("setpriv") is not None
+        self.as_nobody = os.geteuid() == 0 and self.runs_as_nobody()
         self.permissions_bind = os.geteuid() != 0 or self.as_nobody
         self.problems = []
         self.notes = []
 
+    def runs_as_nobody(self):
+        """Whether kelvane can be run as an unprivileged user here (setpriv present, the
+        binary reachable for that user)."""
+        if shutil.which("setpriv") is None:
+            return False
+        probe = subprocess.run(NOBODY_PREFIX + [self.kelvane, "--version"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        return probe.returncode == 0
+
     def argv(self, work):
         argv = [self.kelvane, "session", "--addin-dir", work.addin, "--doc", work.doc]
         if self.as_nobody:
-            argv = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "--"] + argv
+            argv = NOBODY_PREFIX + argv
         return argv
 
     def run(self, work, script, change=None, file_size_limit=None, ignore_sigxfsz=False):
