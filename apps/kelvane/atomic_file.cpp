@@ -71,6 +71,9 @@ int writeSome(int fd, const char* data, std::size_t size) {
 
 void keepPermissions(int, const fs::path&) {}
 
+// MoveFileEx already refuses to replace a read-only file.
+void refuseReadOnly(const std::string&, const fs::path&) {}
+
 #else
 
 int createTemporary(const fs::path& target, fs::path& temporary) {
@@ -104,12 +107,20 @@ void keepPermissions(int fd, const fs::path& target) {
   ::fchmod(fd, mode);
 }
 
+// rename() would replace a file its owner made read-only as long as the folder is
+// writable; a locked document is left alone instead.
+void refuseReadOnly(const std::string& path, const fs::path& target) {
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0)
+    fail(path, "the file is read-only", errno);
+}
+
 #endif
 
 }  // namespace
 
 void writeFileAtomically(const std::string& path, const std::string& text) {
   const fs::path target = resolvedTarget(path);
+  refuseReadOnly(path, target);
   fs::path temporary;
   const int fd = createTemporary(target, temporary);
   if (fd < 0) fail(path, "cannot create a temporary file beside it", errno);

@@ -77,7 +77,9 @@ void listConfigurations(State& s) {
 void addFieldControls(State& s, int g, pagedef::GroupDef& group) {
   for (int f = 0; f < static_cast<int>(group.fields.size()); ++f) {
     pagedef::FieldDef& field = group.fields[f];
-    field.configValues.assign(std::max<int>(s.configCount, 0), "");
+    // Slot 0 holds the document-wide value, so it exists even for a document that
+    // reports no configuration at all.
+    field.configValues.assign(std::max<int>(s.configCount, 1), "");
     field.label = addControl(*group.pageGroup, g * 1000 + 2 * f + 1, host::code::kKindLabel,
                              field.caption, kLabelOptions, field.caption);
     const int kind = field.isTextBox() ? host::code::kKindTextbox : host::code::kKindCombobox;

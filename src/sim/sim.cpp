@@ -15,9 +15,11 @@ std::string asText(Number n) {
   return std::to_string(n);
 }
 
-bool sameIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+// Property names match without regard to ASCII letter case.
+std::string asciiLower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
 }
 
 bool inList(const std::vector<std::string>& items, long long index) {
@@ -115,31 +117,39 @@ void Faults::hit(const std::string& operation, std::vector<std::string> args) {
 
 // ---- PropertySet ----
 
+std::optional<std::size_t> PropertySet::find(const std::string& name) const {
+  auto at = index_.find(asciiLower(name));
+  if (at == index_.end()) return std::nullopt;
+  return at->second;
+}
+
 bool PropertySet::add(const std::string& name, const std::string& value) {
-  if (get(name)) return false;
+  if (find(name)) return false;
+  index_.emplace(asciiLower(name), props_.size());
   props_.push_back({name, value});
   return true;
 }
 
 std::optional<std::string> PropertySet::get(const std::string& name) const {
-  for (const auto& p : props_) {
-    if (sameIgnoringAsciiCase(p.name, name)) return p.value;
-  }
+  if (auto at = find(name)) return props_[*at].value;
   return std::nullopt;
 }
 
 void PropertySet::set(const std::string& name, const std::string& value) {
-  for (auto& p : props_) {
-    if (sameIgnoringAsciiCase(p.name, name)) {
-      p.value = value;
-      return;
-    }
+  if (auto at = find(name)) {
+    props_[*at].value = value;
+    return;
   }
-  props_.push_back({name, value});
+  add(name, value);
 }
 
 bool PropertySet::remove(const std::string& name) {
-  return std::erase_if(props_, [&](const Property& p) { return sameIgnoringAsciiCase(p.name, name); }) > 0;
+  auto at = find(name);
+  if (!at) return false;
+  index_.erase(asciiLower(name));
+  props_.erase(props_.begin() + static_cast<std::ptrdiff_t>(*at));
+  for (std::size_t i = *at; i < props_.size(); ++i) index_[asciiLower(props_[i].name)] = i;
+  return true;
 }
 
 // ---- SimConfiguration ----
@@ -163,6 +173,10 @@ void SimDocument::addConfiguration(const std::string& name) {
 
 PropertySet& SimDocument::scope(const std::string& config, const std::string& operation) {
   if (config.empty()) return properties;
+  // Every listed configuration gets its entry in the map when added; the list is only
+  // searched for one that was listed by hand.
+  if (auto known = configurationProperties.find(config); known != configurationProperties.end())
+    return known->second;
   if (std::find(configurations.begin(), configurations.end(), config) == configurations.end()) {
     throw host::HostError(operation, "no configuration named '" + config + "'");
   }

@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/host.h"
@@ -62,10 +63,15 @@ class PropertySet {
   void set(const std::string& name, const std::string& value);  // creates when missing
   bool remove(const std::string& name);                         // false when missing
   const std::vector<Property>& all() const { return props_; }
-  bool operator==(const PropertySet&) const = default;
+  bool operator==(const PropertySet& other) const { return props_ == other.props_; }
 
  private:
+  // Position in props_ by ASCII-lower-cased name, so a lookup costs the same however
+  // many properties the scope holds.
+  std::optional<std::size_t> find(const std::string& name) const;
+
   std::vector<Property> props_;
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 class SimConfiguration : public host::Configuration {

@@ -169,6 +169,24 @@ TEST(DispPropMgr, ShowsTheActiveConfigurationOnlyWhenValuesArePerConfiguration) 
   }
 }
 
+TEST(DispPropMgr, EditsAndSavesTheDocumentWideValueOfADocumentWithoutConfigurations) {
+  for (const bool perConfiguration : {false, true}) {
+    Session session("[Groups]\nMain\n[Main]\nName;;fallback\n", {});
+    session.doc->properties.set("USE_CONFIGS", perConfiguration ? "True" : "False");
+    ASSERT_TRUE(session.connect());
+    ASSERT_TRUE(session.open());
+    EXPECT_EQ(session.textBox(0).text, "fallback");
+
+    ASSERT_TRUE(session.host->typeText(0, "typed"));
+    ASSERT_TRUE(session.host->closePage(1));
+
+    // Nothing may fail on the way: no error text on the status bar.
+    for (const auto& text : session.host->statusTexts) EXPECT_EQ(text.rfind("Error", 0), std::string::npos) << text;
+    const std::string expected = perConfiguration ? "USE_CONFIGS=True\n" : "USE_CONFIGS=False\nName=typed\n";
+    EXPECT_EQ(listed(session.doc->properties), expected) << perConfiguration;
+  }
+}
+
 TEST(DispPropMgr, DecodesTextBoxesOfGroupsTenAndTwentyDespiteTheirIdsMatchingFixedControls) {
   std::string ini = "[Groups]\n";
   for (int g = 0; g <= 20; ++g) ini += "G" + std::to_string(g) + "\n";
