@@ -1,16 +1,6 @@
 #include "platform/windows_platform.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// The platform's member names, not the API's A/W macros.
-#undef MessageBox
-#undef GetEnvironmentVariable
-#undef ReplaceFile
+#include "platform/win32.h"
 
 #include <algorithm>
 #include <utility>
