@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "addin/state.h"
+#include "state/state.h"
 #include "host/host.h"
 #include "page/page.h"
 

@@ -2,7 +2,7 @@
 // back as the fields' defaults at the next opening.
 #pragma once
 
-#include "addin/state.h"
+#include "state/state.h"
 
 namespace kelvane {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "addin/state.h"
+#include "state/state.h"
 #include "host/host.h"
 
 namespace kelvane {

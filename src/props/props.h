@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "addin/state.h"
+#include "state/state.h"
 #include "host/host.h"
 
 namespace kelvane {

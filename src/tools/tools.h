@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "addin/state.h"
+#include "state/state.h"
 
 namespace kelvane {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "addin/state.h"
+#include "state/state.h"
 #include "pagedef/model.h"
 #include "platform/fake_platform.h"
 #include "sim/sim.h"

@@ -1,4 +1,4 @@
-#include "addin/state.h"
+#include "state/state.h"
 
 namespace kelvane {
 
