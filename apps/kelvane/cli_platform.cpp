@@ -28,7 +28,7 @@ CliPlatform::CliPlatform(std::string moduleFolder, std::ostream* echo)
 
 std::string CliPlatform::ModuleFolder() { return moduleFolder_; }
 
-void CliPlatform::MessageBox(const std::string& text) {
+void CliPlatform::ShowMessage(const std::string& text) {
   messages_.push_back(text);
   if (echo_) *echo_ << "message: " << text << '\n';
 }

@@ -27,7 +27,7 @@ class CliPlatform : public OsPlatform {
   CliPlatform(std::string moduleFolder, std::ostream* echo);
 
   std::string ModuleFolder() override;
-  void MessageBox(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
 
   const std::vector<std::string>& messages() const { return messages_; }

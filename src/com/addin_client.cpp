@@ -21,7 +21,7 @@ platform::Platform* redirectTarget = nullptr;
 
 int WINAPI recordMessageBox(HWND, LPCWSTR text, LPCWSTR, UINT) {
   try {
-    redirectTarget->MessageBox(toUtf8(std::wstring_view(text ? text : L"")));
+    redirectTarget->ShowMessage(toUtf8(std::wstring_view(text ? text : L"")));
     return IDOK;
   } catch (...) {
     SetLastError(ERROR_GEN_FAILURE);

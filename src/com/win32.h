@@ -1,5 +1,4 @@
-// The Windows and OLE headers, once, without the A/W macros that clash with the
-// core's member names.
+// The Windows and OLE headers, once.
 #pragma once
 
 #include "platform/win32.h"

@@ -70,38 +70,16 @@ void closeQuietly(platform::LineReader& in) {
   }
 }
 
-void closeQuietly(platform::LineWriter& out) {
-  try {
-    out.Close();
-  } catch (const std::exception&) {
-  }
-}
-
 }  // namespace
 
-// The new log goes to a temporary file that replaces the old one only once it is
-// complete, so a failure part-way keeps the remembered values of the last close.
+// The platform writes the log whole or not at all, so a failure part-way keeps the
+// remembered values of the last close. A Kelvane.log that is a symbolic link is
+// followed: the file it names is replaced, as with the documents.
 bool writeLogFile(State& s) {
   return trapped(s, status::kLogWriteError, [&] {
-    const std::string path = logPath(s);
-    const std::string temporary = path + ".tmp";
-    try {
-      auto out = s.platform.CreateTextFile(temporary);
-      try {
-        writeEntries(s, *out);
-      } catch (...) {
-        closeQuietly(*out);
-        throw;
-      }
-      out->Close();
-      s.platform.ReplaceFile(temporary, path);
-    } catch (...) {
-      try {
-        s.platform.RemoveFile(temporary);
-      } catch (const std::exception&) {
-      }
-      throw;
-    }
+    auto out = s.platform.CreateTextFile(logPath(s));
+    writeEntries(s, *out);  // dropping the writer unclosed leaves the old log
+    out->Close();
     return true;
   });
 }

@@ -387,7 +387,7 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     }
   };
   try {
-    platform.MessageBox(lineErrorText(line));
+    platform.ShowMessage(lineErrorText(line));
   } catch (...) {
     closeQuietly();
     throw;

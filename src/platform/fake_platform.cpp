@@ -40,8 +40,9 @@ class FakeReader : public LineReader {
   bool closed_ = false;
 };
 
-// Buffers everything and stores it on Close(), like a file that is written and then
-// flushed: a failure before Close() leaves the (already truncated) file as it was.
+// Buffers everything and puts it in place on Close(), as the real writers do with
+// their temporary file: first the flush ("close-writer"), then the replacing step
+// ("replace-file"). Any failure leaves the target as it was.
 class FakeWriter : public LineWriter {
  public:
   FakeWriter(FakePlatform& os, std::string path) : os_(os), path_(std::move(path)) {}
@@ -55,9 +56,10 @@ class FakeWriter : public LineWriter {
 
   void Close() override {
     if (closed_) return;
-    closed_ = true;  // a failed close leaves the handle gone all the same
+    closed_ = true;  // a failed close leaves the writer gone all the same
     os_.hit("close-writer");
-    os_.files[path_] = buffer_;
+    os_.hit("replace-file");
+    os_.install(path_, std::move(buffer_));
   }
 
  private:
@@ -103,12 +105,16 @@ std::string FakePlatform::PathSeparator() { return separator; }
 
 bool FakePlatform::FileExists(const std::string& path) {
   hit("file-exists");
-  return files.contains(path) || isDirectory(path);
+  return files.contains(path) || isDirectory(path) ||
+         std::find(devices.begin(), devices.end(), path) != devices.end();
 }
 
 std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) {
   hit("open-text-file");
   if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
+  if (std::find(devices.begin(), devices.end(), path) != devices.end()) {
+    throw PlatformError("cannot open " + path + ": not a regular file");
+  }
   const auto found = files.find(path);
   if (found == files.end()) throw PlatformError("file not found: " + path);
   return std::make_unique<FakeReader>(*this, path, found->second);
@@ -116,20 +122,28 @@ std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) 
 
 std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {
   hit("create-text-file");
-  if (isDirectory(path)) throw PlatformError("cannot create over a folder: " + path);
-  files[path] = "";
+  checkWritable(path);
   return std::make_unique<FakeWriter>(*this, path);
 }
 
-void FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  hit("replace-file");
-  const auto found = files.find(from);
-  if (found == files.end()) throw PlatformError("file not found: " + from);
-  if (isDirectory(to)) throw PlatformError("cannot replace a folder: " + to);
-  if (from == to) return;
-  std::string bytes = std::move(found->second);
-  files.erase(found);
-  files[to] = std::move(bytes);
+void FakePlatform::checkWritable(const std::string& path) const {
+  const auto has = [&](const std::vector<std::string>& paths) {
+    return std::find(paths.begin(), paths.end(), path) != paths.end();
+  };
+  if (isDirectory(path) || has(devices)) throw PlatformError(path + ": not a regular file, left alone");
+  if (has(readOnly)) throw PlatformError(path + ": the file is read-only, left alone");
+}
+
+void FakePlatform::install(const std::string& path, std::string bytes) {
+  checkWritable(path);
+  const auto cut = path.rfind(separator);
+  const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut + separator.size());
+  const std::string name = path.substr(folder.size());
+  std::erase_if(files, [&](const auto& file) {
+    return file.first.size() > folder.size() && file.first.starts_with(folder) &&
+           isTemporaryNameOf(name, file.first.substr(folder.size()));
+  });
+  files[path] = std::move(bytes);
 }
 
 void FakePlatform::RemoveFile(const std::string& path) {
@@ -138,17 +152,21 @@ void FakePlatform::RemoveFile(const std::string& path) {
   files.erase(path);
 }
 
-void FakePlatform::MessageBox(const std::string& text) {
+void FakePlatform::ShowMessage(const std::string& text) {
   hit("message-box");
   messages.push_back(text);
 }
 
 void FakePlatform::StartProcess(const std::string& commandLine) {
   hit("start-process");
+  const std::string program = splitCommandLine(commandLine).front();
+  if (std::find(missingPrograms.begin(), missingPrograms.end(), program) != missingPrograms.end()) {
+    throw PlatformError("cannot start " + commandLine + ": no such program");
+  }
   processes.push_back(commandLine);
 }
 
-std::string FakePlatform::GetEnvironmentVariable(const std::string& name) {
+std::string FakePlatform::EnvironmentVariable(const std::string& name) {
   hit("environment");
   const auto found = environment.find(name);
   return found == environment.end() ? "" : found->second;

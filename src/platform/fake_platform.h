@@ -23,6 +23,9 @@ class FakePlatform : public Platform {
   std::string now = "07/12/2026 23:53";
   std::string decimalSeparator = ".";
   std::vector<std::string> directories;          // paths that exist but are folders
+  std::vector<std::string> devices;              // paths that exist but are devices or pipes
+  std::vector<std::string> readOnly;             // files that may be read but not replaced
+  std::vector<std::string> missingPrograms;      // program names that cannot be started
 
   // Records.
   std::vector<std::string> messages;             // message-box texts, in order
@@ -46,16 +49,21 @@ class FakePlatform : public Platform {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
   std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
-  void ReplaceFile(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
-  void MessageBox(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
-  std::string GetEnvironmentVariable(const std::string& name) override;
+  std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
 
   // Records `operation` and throws when a fault for it is due.
   void hit(const std::string& operation);
+
+  // Throws unless `path` may be written whole: missing or a writable file.
+  void checkWritable(const std::string& path) const;
+  // Puts `bytes` in place as the file at `path` and removes leftover temporary files
+  // of the same target.
+  void install(const std::string& path, std::string bytes);
 
  private:
   bool isDirectory(const std::string& path) const;

@@ -27,8 +27,11 @@ class LineReader {
   virtual void Close() = 0;
 };
 
-// Writes a text file: every line ends with CR LF; characters that the code page
-// cannot hold are written as "?". Nothing is guaranteed on disk before Close().
+// Writes a text file whole or not at all: every line ends with CR LF; characters that
+// the code page cannot hold are written as "?". The lines go to a new hidden temporary
+// file beside the target, which Close() puts in the target's place in one step; until
+// then the target is untouched. A writer dropped without Close(), or whose Close()
+// fails, removes its temporary file and leaves the target as it was.
 class LineWriter {
  public:
   virtual ~LineWriter() = default;
@@ -48,21 +51,25 @@ class Platform {
   virtual std::string PathSeparator() = 0;
 
   virtual bool FileExists(const std::string& path) = 0;
-  // Opens an existing file for reading; never creates it.
+  // Opens an existing regular file for reading; never creates it. Folders, devices,
+  // pipes and sockets are refused without being opened for reading.
   virtual std::unique_ptr<LineReader> OpenTextFile(const std::string& path) = 0;
-  // Creates the file, or truncates an existing one, for writing.
+  // Starts writing the file at `path` whole or not at all (see LineWriter). The target
+  // may be missing, a regular file or a symbolic link to one, whose file is then
+  // replaced; anything else, and a read-only file, is refused and left alone. The new
+  // file keeps the old one's permissions. Hidden temporary files left beside the
+  // target by interrupted writes are removed once the new file is in place.
   virtual std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) = 0;
-  // Replaces `to` by `from` in one step (the old `to` may exist); `from` is gone after.
-  virtual void ReplaceFile(const std::string& from, const std::string& to) = 0;
   // Removes a file; no error when it does not exist.
   virtual void RemoveFile(const std::string& path) = 0;
 
   // A modal message box with an OK button; returns when the user closes it.
-  virtual void MessageBox(const std::string& text) = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
   // Starts a process from a command line, normal focused window, without waiting.
+  // A program that cannot be started is an error.
   virtual void StartProcess(const std::string& commandLine) = 0;
   // The value of an environment variable, "" when it is not set.
-  virtual std::string GetEnvironmentVariable(const std::string& name) = 0;
+  virtual std::string EnvironmentVariable(const std::string& name) = 0;
   // The current date and time, each in the system's short format, joined by one blank.
   virtual std::string NowText() = 0;
   // The system's decimal separator.
@@ -77,6 +84,17 @@ inline std::string joinPath(Platform& p, const std::string& folder, const std::s
 // Windows-1252 <-> UTF-8, the code page of the POSIX build and of the in-memory fake.
 std::string decodeCp1252(const std::string& bytes);
 std::string encodeCp1252(const std::string& utf8);  // unmappable characters become '?'
+
+// Whether `candidate` is the name of a hidden temporary file that writing the file
+// named `fileName` creates beside it: "." + fileName + "." + six letters or digits.
+bool isTemporaryNameOf(const std::string& fileName, const std::string& candidate);
+// A fresh such name, from `random` bits.
+std::string temporaryNameOf(const std::string& fileName, std::uint64_t random);
+
+// A command line as a program name and at most one argument: the name by Windows'
+// rule (a leading quotation mark runs to the next one, otherwise the name ends at the
+// first blank or tab), the rest of the line as it stands, less leading blanks and tabs.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
 // The lines of a file's text, split as LineReader reads them; "" has no lines.
 std::vector<std::string> splitLines(const std::string& text);

@@ -1,21 +1,23 @@
 #include "platform/posix_platform.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
-#include <sstream>
+#include <thread>
 #include <vector>
 
 #include "platform/codepage.h"
+#include "platform/whole_file.h"
 
 extern char** environ;
 
@@ -25,11 +27,6 @@ namespace {
 
 PlatformError systemError(const std::string& what, const std::string& path, int error) {
   return PlatformError(what + " " + path + ": " + std::strerror(error));
-}
-
-bool isDirectory(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // The files are small (a page definition, a log), so a reader takes the whole file at
@@ -54,28 +51,29 @@ class PosixReader : public LineReader {
   bool closed_ = false;
 };
 
+// The lines are kept until Close(), which writes them whole or not at all.
 class PosixWriter : public LineWriter {
  public:
-  PosixWriter(std::string path, std::ofstream out) : path_(std::move(path)), out_(std::move(out)) {}
+  PosixWriter(std::string path, std::unique_ptr<WholeFileWriter> file)
+      : path_(std::move(path)), file_(std::move(file)) {}
 
   void WriteLine(const std::string& line) override {
-    if (!out_.is_open()) throw PlatformError("write to a closed file: " + path_);
-    errno = 0;
-    out_ << encodeCp1252(line) << "\r\n";
-    if (!out_) throw systemError("cannot write", path_, errno != 0 ? errno : EIO);
+    if (!file_) throw PlatformError("write to a closed file: " + path_);
+    buffer_ += encodeCp1252(line);
+    buffer_ += "\r\n";
   }
 
-  // Flushing and closing can fail (a full disk shows only here): that is an error too.
   void Close() override {
-    if (!out_.is_open()) return;
-    errno = 0;
-    out_.close();  // flushes first; fails when the flush or the close fails
-    if (!out_) throw systemError("cannot write", path_, errno != 0 ? errno : EIO);
+    if (!file_) return;
+    auto file = std::move(file_);  // gone after a failure too, with its temporary file
+    file->write(buffer_);
+    file->commit();
   }
 
  private:
   std::string path_;
-  std::ofstream out_;
+  std::unique_ptr<WholeFileWriter> file_;
+  std::string buffer_;
 };
 
 }  // namespace
@@ -93,56 +91,63 @@ bool PosixPlatform::FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
+// Only regular files: opening a FIFO for reading waits for a writer forever, and
+// opening a device can act on it. The type is checked before opening and again on the
+// open file, which O_NONBLOCK keeps from waiting if it changed in between.
 std::unique_ptr<LineReader> PosixPlatform::OpenTextFile(const std::string& path) {
-  // A folder opens fine as a stream on Linux and fails only when read.
-  if (isDirectory(path)) throw systemError("cannot open", path, EISDIR);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw systemError("cannot open", path, errno);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) throw systemError("cannot read", path, errno);
-  return std::make_unique<PosixReader>(path, std::move(bytes).str());
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) throw systemError("cannot open", path, errno);
+  if (S_ISDIR(info.st_mode)) throw systemError("cannot open", path, EISDIR);
+  if (!S_ISREG(info.st_mode)) throw PlatformError("cannot open " + path + ": not a regular file");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) throw systemError("cannot open", path, errno);
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (!regular) ::close(fd);
+  if (!regular) throw PlatformError("cannot open " + path + ": not a regular file");
+  std::string bytes;
+  int error = 0;
+  char chunk[64 * 1024];
+  while (error == 0) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0 && errno != EINTR) error = errno;
+    if (n > 0) bytes.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  if (error != 0) throw systemError("cannot read", path, error);
+  return std::make_unique<PosixReader>(path, std::move(bytes));
 }
 
 std::unique_ptr<LineWriter> PosixPlatform::CreateTextFile(const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw systemError("cannot create", path, errno);
-  return std::make_unique<PosixWriter>(path, std::move(out));
-}
-
-void PosixPlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) throw systemError("cannot replace " + to + " by", from, errno);
+  return std::make_unique<PosixWriter>(path, std::make_unique<WholeFileWriter>(path));
 }
 
 void PosixPlatform::RemoveFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw systemError("cannot remove", path, errno);
 }
 
-void PosixPlatform::MessageBox(const std::string& text) { std::cerr << "Kelvane: " << text << std::endl; }
+void PosixPlatform::ShowMessage(const std::string& text) { std::cerr << "Kelvane: " << text << std::endl; }
 
+// No shell: the program gets its argument as it stands. posix_spawnp reports a program
+// that cannot be run; a thread of its own waits for the process to end, so that it
+// leaves no zombie and the caller does not wait.
 void PosixPlatform::StartProcess(const std::string& commandLine) {
-  // The outer shell starts the command in the background and ends at once; waiting
-  // for it leaves no zombie, and the command itself is adopted by init.
-  const std::string script = "/bin/sh -c \"$1\" &";
-  std::vector<std::string> args = {"/bin/sh", "-c", script, "sh", commandLine};
+  std::vector<std::string> words = splitCommandLine(commandLine);
+  if (words[0].empty()) throw PlatformError("cannot start " + commandLine + ": no program named");
   std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
+  for (auto& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-
   pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ);
+  const int error = ::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
   if (error != 0) throw systemError("cannot start", commandLine, error);
-  int status = 0;
-  pid_t waited = 0;
-  do {
-    waited = ::waitpid(pid, &status, 0);
-  } while (waited < 0 && errno == EINTR);
-  if (waited < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    throw PlatformError("cannot start " + commandLine);
-  }
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
 }
 
-std::string PosixPlatform::GetEnvironmentVariable(const std::string& name) {
+std::string PosixPlatform::EnvironmentVariable(const std::string& name) {
   const char* value = std::getenv(name.c_str());
   return value ? value : "";
 }

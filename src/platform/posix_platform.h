@@ -1,5 +1,5 @@
 // The platform on POSIX systems: files in Windows-1252, message boxes on stderr,
-// processes started through /bin/sh without waiting.
+// processes started from an argument vector without waiting.
 #pragma once
 
 #include "platform/platform.h"
@@ -16,11 +16,10 @@ class PosixPlatform : public Platform {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
   std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
-  void ReplaceFile(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
-  void MessageBox(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
-  std::string GetEnvironmentVariable(const std::string& name) override;
+  std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
 

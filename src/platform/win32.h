@@ -1,5 +1,5 @@
-// <windows.h>, with the A/W macros that clash with the core's member names
-// (Platform::MessageBox, ...) removed. Include this instead of <windows.h>.
+// <windows.h> without min/max macros and the rarely used parts. Include this instead
+// of <windows.h>.
 #pragma once
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -9,7 +9,3 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-
-#undef MessageBox
-#undef GetEnvironmentVariable
-#undef ReplaceFile

@@ -1,6 +1,7 @@
 #include "platform/windows_platform.h"
 
 #include "platform/win32.h"
+#include "platform/whole_file.h"
 
 #include <algorithm>
 #include <utility>
@@ -95,37 +96,28 @@ class WindowsReader : public LineReader {
   bool closed_ = false;
 };
 
-// The file is created (or truncated) at once; the text goes to disk on Close().
+// The lines are kept until Close(), which writes them whole or not at all.
 class WindowsWriter : public LineWriter {
  public:
-  WindowsWriter(Handle file, std::string path) : file_(std::move(file)), path_(std::move(path)) {}
+  WindowsWriter(std::string path, std::unique_ptr<WholeFileWriter> file)
+      : path_(std::move(path)), file_(std::move(file)) {}
 
   void WriteLine(const std::string& line) override {
-    if (!file_.valid()) throw PlatformError("write to a closed file: " + path_);
+    if (!file_) throw PlatformError("write to a closed file: " + path_);
     buffer_ += utf8ToAnsi(line);
     buffer_ += "\r\n";
   }
 
   void Close() override {
-    if (!file_.valid()) return;
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-      DWORD written = 0;
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(buffer_.size() - done, 1u << 30));
-      if (!WriteFile(file_.get(), buffer_.data() + done, chunk, &written, nullptr)) {
-        const DWORD code = GetLastError();
-        file_.close();
-        SetLastError(code);
-        fail("cannot write", path_);
-      }
-      done += written;
-    }
-    if (!file_.close()) fail("cannot close", path_);
+    if (!file_) return;
+    auto file = std::move(file_);  // gone after a failure too, with its temporary file
+    file->write(buffer_);
+    file->commit();
   }
 
  private:
-  Handle file_;
   std::string path_;
+  std::unique_ptr<WholeFileWriter> file_;
   std::string buffer_;
 };
 
@@ -184,10 +176,12 @@ bool WindowsPlatform::FileExists(const std::string& path) {
   return GetFileAttributesW(utf8ToUtf16(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Only files on disk: a pipe or a device would wait or act when read.
 std::unique_ptr<LineReader> WindowsPlatform::OpenTextFile(const std::string& path) {
   Handle file(CreateFileW(utf8ToUtf16(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) fail("cannot open", path);
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) throw PlatformError("cannot open " + path + ": not a regular file");
   std::string bytes;
   char chunk[64 * 1024];
   for (;;) {
@@ -200,17 +194,7 @@ std::unique_ptr<LineReader> WindowsPlatform::OpenTextFile(const std::string& pat
 }
 
 std::unique_ptr<LineWriter> WindowsPlatform::CreateTextFile(const std::string& path) {
-  Handle file(CreateFileW(utf8ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) fail("cannot create", path);
-  return std::make_unique<WindowsWriter>(std::move(file), path);
-}
-
-void WindowsPlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  if (!MoveFileExW(utf8ToUtf16(from).c_str(), utf8ToUtf16(to).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    fail("cannot replace " + to + " by", from);
-  }
+  return std::make_unique<WindowsWriter>(path, std::make_unique<WholeFileWriter>(path));
 }
 
 void WindowsPlatform::RemoveFile(const std::string& path) {
@@ -221,7 +205,7 @@ void WindowsPlatform::RemoveFile(const std::string& path) {
   fail("cannot remove", path);
 }
 
-void WindowsPlatform::MessageBox(const std::string& text) {
+void WindowsPlatform::ShowMessage(const std::string& text) {
   // Owned by the host's active window, so that the host waits for it.
   if (!MessageBoxW(GetActiveWindow(), utf8ToUtf16(text).c_str(), L"Kelvane", MB_OK)) {
     fail("cannot show a message box");
@@ -243,7 +227,7 @@ void WindowsPlatform::StartProcess(const std::string& commandLine) {
   CloseHandle(process.hProcess);
 }
 
-std::string WindowsPlatform::GetEnvironmentVariable(const std::string& name) {
+std::string WindowsPlatform::EnvironmentVariable(const std::string& name) {
   const std::wstring wideName = utf8ToUtf16(name);
   SetLastError(ERROR_SUCCESS);
   const std::wstring value = growingBuffer([&](wchar_t* buffer, DWORD size) {

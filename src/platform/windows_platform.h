@@ -27,11 +27,10 @@ class WindowsPlatform : public Platform {
   bool FileExists(const std::string& path) override;
   std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
   std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
-  void ReplaceFile(const std::string& from, const std::string& to) override;
   void RemoveFile(const std::string& path) override;
-  void MessageBox(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
-  std::string GetEnvironmentVariable(const std::string& name) override;
+  std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
 

@@ -67,5 +67,35 @@ TEST(AtomicWrite, FailsWithTheFileNamedWhenTheFolderIsMissing) {
   }
 }
 
+TEST(AtomicWrite, LeavesAnythingButARegularFileAlone) {
+  TempFolder folder;
+  ::mkfifo((folder.path / "fifo").c_str(), 0600);
+  fs::create_directory(folder.path / "folder");
+  std::ofstream(folder.path / "locked.json") << "old";
+  ::chmod((folder.path / "locked.json").c_str(), 0444);
+  struct Case {
+    std::string path;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"/dev/null", "not a regular file"},
+      {(folder.path / "fifo").string(), "not a regular file"},
+      {(folder.path / "folder").string(), "not a regular file"},
+      {(folder.path / "locked.json").string(), "the file is read-only"},
+  };
+  for (const auto& c : cases) {
+    try {
+      writeFileAtomically(c.path, "x");
+      ADD_FAILURE() << "written: " << c.path;
+    } catch (const WriteError& e) {
+      EXPECT_EQ(std::string(e.what()), c.path + ": " + c.reason + ", left alone");
+    }
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_fifo(folder.path / "fifo"));
+  EXPECT_EQ(readFile(folder.path / "locked.json"), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), fs::directory_iterator()), 3);
+}
+
 }  // namespace
 }  // namespace kelvane::cli

@@ -9,6 +9,17 @@
 
 #include "support/bound_page.h"
 
+#ifndef _WIN32
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <latch>
+#include <sstream>
+#include <thread>
+
+#include "platform/posix_platform.h"
+#endif
+
 namespace kelvane {
 namespace {
 
@@ -95,14 +106,26 @@ TEST(WriteLogFile, AFailureAtEachStepKeepsThePreviousLog) {
   }
 }
 
-TEST(WriteLogFile, AFailedCleanUpStillReportsTheFailure) {
-  auto p = page();
-  p->os.setFileText("Kelvane.log", "previous");
-  p->os.failNext("write-line", 2);
-  p->os.failNext("remove-file");
-  EXPECT_FALSE(writeLogFile(p->s));
-  EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
-  EXPECT_EQ(p->os.fileText("Kelvane.log"), "previous");
+TEST(WriteLogFile, ALogThatIsNotAWritableFileIsLeftAlone) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> platform::FakePlatform::*kind;
+  };
+  const Case cases[] = {
+      {"read-only", &platform::FakePlatform::readOnly},
+      {"a device", &platform::FakePlatform::devices},
+      {"a folder", &platform::FakePlatform::directories},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto p = page();
+    p->os.setFileText("Kelvane.log", "previous");
+    (p->os.*c.kind).push_back(p->os.pathOf("Kelvane.log"));
+    p->slot(0, 0) = "new";
+    EXPECT_FALSE(writeLogFile(p->s));
+    EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
+    EXPECT_EQ(p->os.fileText("Kelvane.log"), "previous");
+  }
 }
 
 TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
@@ -110,9 +133,66 @@ TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
   p->field(0, 0).configValues.clear();
   EXPECT_FALSE(writeLogFile(p->s));
   EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
-  EXPECT_FALSE(p->os.files.contains(p->os.pathOf("Kelvane.log")));
-  EXPECT_FALSE(p->os.files.contains(p->os.pathOf("Kelvane.log.tmp")));
+  EXPECT_THAT(p->os.files, IsEmpty());
 }
+
+#ifndef _WIN32
+// One add-in of its own, on the real files, whose only field "Drawn By" is remembered.
+struct LogWriter {
+  explicit LogWriter(const std::string& folder) : os(folder) {
+    s.ThisSW = host;
+    host->activeDocument = host->newDocument();
+    s.model.groups.push_back({});
+    s.model.groups[0].fields.push_back({});
+    s.model.groups[0].fields[0].caption = "Drawn By";
+    s.model.groups[0].fields[0].remember = true;
+    s.lastGroup = 0;
+  }
+  platform::PosixPlatform os;
+  std::shared_ptr<sim::SimHost> host = std::make_shared<sim::SimHost>();
+  State s{os};
+};
+
+// Sessions closing at the same moment: each log is written whole, no writer reports a
+// failure it did not have, and the log is always one writer's, complete.
+TEST(WriteLogFile, ParallelSessionsNeverLoseOrMixTheLog) {
+  namespace fs = std::filesystem;
+  std::string pattern = (fs::temp_directory_path() / "kelvane-log-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+  const std::string folder = pattern;
+  constexpr int kWriters = 20;
+  constexpr int kRounds = 40;
+  std::vector<std::unique_ptr<LogWriter>> writers;
+  for (int i = 0; i < kWriters; ++i) writers.push_back(std::make_unique<LogWriter>(folder));
+  for (int round = 0; round < kRounds; ++round) {
+    std::latch start(kWriters);
+    std::vector<int> written(kWriters);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kWriters; ++i) {
+      writers[i]->s.model.groups[0].fields[0].configValues = {"W" + std::to_string(round) + "-" + std::to_string(i)};
+      threads.emplace_back([&, i] {
+        start.arrive_and_wait();
+        written[i] = writeLogFile(writers[i]->s);
+      });
+    }
+    for (auto& t : threads) t.join();
+    std::ifstream in(folder + "/Kelvane.log", std::ios::binary);
+    std::ostringstream log;
+    log << in.rdbuf();
+    EXPECT_THAT(log.str(), ::testing::MatchesRegex("# File written by Kelvane 1.1 on .*\r\n"
+                                                   "# Kelvane is .*\r\n# Do not edit of modify this file\r\n"
+                                                   "\r\nDrawn By;W" + std::to_string(round) + "-[0-9]+\r\n"))
+        << "round " << round;
+    for (int i = 0; i < kWriters; ++i) {
+      EXPECT_TRUE(written[i]) << "round " << round << " writer " << i;
+      EXPECT_THAT(writers[i]->host->statusTexts, IsEmpty()) << "round " << round << " writer " << i;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "round " << round;
+    if (::testing::Test::HasFailure()) break;
+  }
+  fs::remove_all(folder);
+}
+#endif
 
 // ---- readLogFile ----
 

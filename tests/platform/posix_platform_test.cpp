@@ -2,158 +2,207 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "platform/platform_contract.h"
+
 namespace kelvane::platform {
 namespace {
 
-using testing::ElementsAre;
+namespace fs = std::filesystem;
 using testing::HasSubstr;
 using testing::ThrowsMessage;
 
-class PosixPlatformTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+struct PosixEnv {
+  PosixEnv() {
+    std::string pattern = (fs::temp_directory_path() / "kelvane-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) folder = pattern;
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
-
-  std::string path(const std::string& name) const { return folder_ + "/" + name; }
-
-  void writeBytes(const std::string& name, const std::string& bytes) const {
-    std::ofstream(path(name), std::ios::binary) << bytes;
+  ~PosixEnv() {
+    ::chmod(folder.c_str(), 0700);
+    fs::remove_all(folder);
   }
-  std::string readBytes(const std::string& name) const {
+
+  Platform& platform() { return os; }
+  std::string path(const std::string& name) { return folder + "/" + name; }
+  void put(const std::string& name, const std::string& bytes) {
+    std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
+  }
+  std::optional<std::string> get(const std::string& name) {
     std::ifstream in(path(name), std::ios::binary);
+    if (!in) return std::nullopt;
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
   }
-  std::vector<std::string> readLines(const std::string& name) {
-    auto reader = os_.OpenTextFile(path(name));
-    std::vector<std::string> lines;
-    while (!reader->AtEndOfStream()) lines.push_back(reader->ReadLine());
-    reader->Close();
-    return lines;
+  std::vector<std::string> names() {
+    std::vector<std::string> all;
+    for (const auto& entry : fs::directory_iterator(folder))
+      if (entry.path().filename() != "pipe") all.push_back(entry.path().filename().string());
+    std::sort(all.begin(), all.end());
+    return all;
   }
+  void makeFolder(const std::string& name) { fs::create_directory(path(name)); }
+  std::string special() {
+    ::mkfifo(path("pipe").c_str(), 0600);
+    return path("pipe");
+  }
+  void makeReadOnly(const std::string& name) { ::chmod(path(name).c_str(), 0444); }
+  void makeOld(const std::string& name) {
+    fs::last_write_time(path(name), fs::last_write_time(path(name)) - std::chrono::hours(1));
+  }
+  void setEnvironment(const std::string& name, const char* value) {
+    if (value) ::setenv(name.c_str(), value, 1);
+    else ::unsetenv(name.c_str());
+  }
+  std::string unstartable() { return "\\system32\\notepad " + path("Kelvane.ini"); }
 
-  std::string folder_;
-  PosixPlatform os_{"/opt/kelvane"};
+  std::string folder;
+  PosixPlatform os{"/opt/kelvane"};
 };
 
-TEST_F(PosixPlatformTest, ReadsCp1252FilesLineByLine) {
+using namespace contract;  // NOLINT: the suite's generated names
+INSTANTIATE_TYPED_TEST_SUITE_P(Posix, PlatformContract, PosixEnv);
+
+class PosixPlatformTest : public testing::Test {
+ protected:
+  mode_t modeOf(const std::string& name) {
+    struct stat info {};
+    ::stat(env_.path(name).c_str(), &info);
+    return info.st_mode & 07777;
+  }
+  void write(const std::string& name, const std::string& line) {
+    auto writer = env_.os.CreateTextFile(env_.path(name));
+    writer->WriteLine(line);
+    writer->Close();
+  }
+
+  PosixEnv env_;
+  PosixPlatform& os_ = env_.os;
+};
+
+TEST_F(PosixPlatformTest, KeepsTheTargetsPermissions) {
+  for (const mode_t mode : {0600, 0640, 0664}) {
+    env_.put("Kelvane.log", "old");
+    ::chmod(env_.path("Kelvane.log").c_str(), mode);
+    write("Kelvane.log", "new");
+    EXPECT_EQ(modeOf("Kelvane.log"), mode);
+  }
+  const mode_t mask = ::umask(027);
+  write("new.log", "x");
+  ::umask(mask);
+  EXPECT_EQ(modeOf("new.log"), 0640u) << "a new file gets what the umask leaves";
+}
+
+TEST_F(PosixPlatformTest, WritesThroughASymbolicLinkToAFileAndRefusesOthers) {
+  env_.put("real.log", "old");
+  fs::create_symlink("real.log", env_.path("Kelvane.log"));
+  write("Kelvane.log", "new");
+  EXPECT_TRUE(fs::is_symlink(env_.path("Kelvane.log")));
+  EXPECT_EQ(env_.get("real.log"), "new\r\n");
+
   struct Case {
-    std::string bytes;
-    std::vector<std::string> lines;
+    std::string link;
+    std::string to;
+    const char* reason;
   };
   const Case cases[] = {
-      {"", {}},
-      {"[Part]\r\nFinish;caf\xE9\r\n", {"[Part]", "Finish;caf\u00E9"}},
-      {"a\nb", {"a", "b"}},
-      {"a\rb\r\n\r\n", {"a\rb", ""}},
-      {"\x80\x81", {"\u20AC\xC2\x81"}},
+      {"dangling.log", "missing.log", "a symbolic link to no file"},
+      {"device.log", "/dev/null", "not a regular file"},
+      {"folder.log", env_.folder, "not a regular file"},
   };
   for (const auto& c : cases) {
-    writeBytes("in.txt", c.bytes);
-    EXPECT_EQ(readLines("in.txt"), c.lines) << testing::PrintToString(c.bytes);
+    fs::create_symlink(c.to, env_.path(c.link));
+    EXPECT_THAT([&] { os_.CreateTextFile(env_.path(c.link)); }, ThrowsMessage<PlatformError>(HasSubstr(c.reason)))
+        << c.link;
+    EXPECT_TRUE(fs::is_symlink(env_.path(c.link))) << c.link;
   }
+  EXPECT_FALSE(fs::exists(env_.path("missing.log")));
+  EXPECT_THAT([&] { os_.CreateTextFile("/dev/null"); }, ThrowsMessage<PlatformError>(HasSubstr("not a regular file")));
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
-TEST_F(PosixPlatformTest, ReadingPastTheEndFails) {
-  writeBytes("in.txt", "only\n");
-  auto reader = os_.OpenTextFile(path("in.txt"));
-  EXPECT_EQ(reader->ReadLine(), "only");
-  EXPECT_THROW(reader->ReadLine(), PlatformError);
+TEST_F(PosixPlatformTest, NeverFollowsOrRemovesALinkPlantedAsATemporaryFile) {
+  env_.put("victim", "precious");
+  fs::create_symlink(env_.path("victim"), env_.path(".Kelvane.log.AbC123"));
+  write("Kelvane.log", "new");
+  EXPECT_EQ(env_.get("victim"), "precious");
+  EXPECT_TRUE(fs::is_symlink(env_.path(".Kelvane.log.AbC123")));
 }
 
-TEST_F(PosixPlatformTest, WritesCp1252WithCrLfAndTruncates) {
-  writeBytes("out.txt", "a much longer old content\r\n");
-  auto writer = os_.CreateTextFile(path("out.txt"));
-  writer->WriteLine("caf\u00E9 \u20AC");
-  writer->WriteLine("\u65E5\u672C");
-  writer->WriteLine("");
-  writer->Close();
-  EXPECT_EQ(readBytes("out.txt"), "caf\xE9 \x80\r\n??\r\n\r\n");
+TEST_F(PosixPlatformTest, LeavesTheTemporaryFileOfALiveWriterAlone) {
+  auto first = os_.CreateTextFile(env_.path("Kelvane.log"));
+  first->WriteLine("first");
+  write("Kelvane.log", "second");
+  EXPECT_NO_THROW(first->Close());
+  EXPECT_EQ(env_.get("Kelvane.log"), "first\r\n");
+  EXPECT_THAT(env_.names(), testing::ElementsAre("Kelvane.log"));
 }
 
-TEST_F(PosixPlatformTest, AFullDiskIsAnError) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  auto writer = os_.CreateTextFile("/dev/full");
-  EXPECT_THROW(
-      {
-        writer->WriteLine("x");
-        writer->Close();
-      },
-      PlatformError);
+TEST_F(PosixPlatformTest, AFailedWriteKeepsTheOldFileAndNoTemporary) {
+  env_.put("Kelvane.log", "old");
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 1024;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  auto writer = os_.CreateTextFile(env_.path("Kelvane.log"));
+  writer->WriteLine(std::string(4096, 'x'));
+  EXPECT_THAT([&] { writer->Close(); }, ThrowsMessage<PlatformError>(HasSubstr("cannot write the temporary file")));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(env_.get("Kelvane.log"), "old");
+  EXPECT_THAT(env_.names(), testing::ElementsAre("Kelvane.log"));
+  EXPECT_THAT([&] { os_.CreateTextFile(env_.path("no-folder/x.txt")); },
+              ThrowsMessage<PlatformError>(HasSubstr(env_.path("no-folder/x.txt") + ": cannot create a temporary")));
 }
 
-TEST_F(PosixPlatformTest, FoldersExistButCannotBeOpened) {
-  std::filesystem::create_directory(path("sub"));
-  EXPECT_TRUE(os_.FileExists(path("sub")));
-  EXPECT_THAT([&] { os_.OpenTextFile(path("sub")); }, ThrowsMessage<PlatformError>(HasSubstr(path("sub"))));
-  EXPECT_THROW(os_.CreateTextFile(path("sub")), PlatformError);
-  EXPECT_THROW(os_.RemoveFile(path("sub")), PlatformError);
-}
-
-TEST_F(PosixPlatformTest, MissingFiles) {
-  EXPECT_FALSE(os_.FileExists(path("none")));
-  EXPECT_THAT([&] { os_.OpenTextFile(path("none")); }, ThrowsMessage<PlatformError>(HasSubstr(path("none"))));
-  EXPECT_FALSE(os_.FileExists(path("none"))) << "opening never creates";
-  EXPECT_NO_THROW(os_.RemoveFile(path("none")));
-  EXPECT_THROW(os_.ReplaceFile(path("none"), path("target")), PlatformError);
-  EXPECT_THROW(os_.CreateTextFile(path("no-folder/x.txt")), PlatformError);
-}
-
-TEST_F(PosixPlatformTest, ReplaceAndRemove) {
-  writeBytes("new", "N");
-  writeBytes("old", "O");
-  os_.ReplaceFile(path("new"), path("old"));
-  EXPECT_FALSE(os_.FileExists(path("new")));
-  EXPECT_EQ(readBytes("old"), "N");
-  os_.RemoveFile(path("old"));
-  EXPECT_FALSE(os_.FileExists(path("old")));
-}
-
-TEST_F(PosixPlatformTest, StartsAProcessWithoutWaitingAndLeavesNoChild) {
-  os_.StartProcess("sleep 1; echo done > '" + path("started") + "'");
-  int status = 0;
-  errno = 0;
-  EXPECT_EQ(::waitpid(-1, &status, WNOHANG), -1);
-  EXPECT_EQ(errno, ECHILD);
-  EXPECT_FALSE(os_.FileExists(path("started"))) << "StartProcess waited for the command";
-  for (int i = 0; i < 200 && readBytes("started") != "done\n"; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_EQ(readBytes("started"), "done\n");
+TEST_F(PosixPlatformTest, StartsAProgramWithoutAShellOrWaitingAndLeavesNoChild) {
+  const std::string odd = env_.path("Kelvane $(touch injected) 'x'");
+  os_.StartProcess("/usr/bin/touch " + odd);
+  os_.StartProcess("\"/usr/bin/touch\"  " + env_.path("quoted"));
+  auto childLeft = [] {
+    int status = 0;
+    errno = 0;
+    return !(::waitpid(-1, &status, WNOHANG) == -1 && errno == ECHILD);
+  };
+  for (int i = 0; i < 200 && childLeft(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_FALSE(childLeft());
+  EXPECT_TRUE(fs::exists(odd)) << "the rest of the line is one argument";
+  EXPECT_TRUE(fs::exists(env_.path("quoted")));
+  EXPECT_FALSE(fs::exists("injected"));
+  EXPECT_FALSE(fs::exists(env_.path("injected")));
+  EXPECT_THAT([&] { os_.StartProcess(""); }, ThrowsMessage<PlatformError>(HasSubstr("no program")));
 }
 
 TEST_F(PosixPlatformTest, SystemValues) {
-  ::setenv("KELVANE_TEST_VARIABLE", "C:\\Windows", 1);
-  EXPECT_EQ(os_.GetEnvironmentVariable("KELVANE_TEST_VARIABLE"), "C:\\Windows");
-  ::unsetenv("KELVANE_TEST_VARIABLE");
-  EXPECT_EQ(os_.GetEnvironmentVariable("KELVANE_TEST_VARIABLE"), "");
   EXPECT_EQ(os_.DecimalSeparator(), ".");
   EXPECT_EQ(os_.PathSeparator(), "/");
   EXPECT_EQ(os_.ModuleFolder(), "/opt/kelvane");
   EXPECT_NE(os_.ModuleHandle(), 0u);
   EXPECT_THAT(os_.NowText(), testing::MatchesRegex("[0-9/]+ [0-9:]+"));
+  fs::create_directory(env_.path("sub"));
+  EXPECT_THROW(os_.RemoveFile(env_.path("sub")), PlatformError);
 }
 
-TEST_F(PosixPlatformTest, MessageBoxGoesToStandardError) {
+TEST_F(PosixPlatformTest, MessagesGoToStandardError) {
   testing::internal::CaptureStderr();
-  os_.MessageBox("Error in line 3");
+  os_.ShowMessage("Error in line 3");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Kelvane: Error in line 3\n");
 }
 
