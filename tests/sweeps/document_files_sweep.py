@@ -19,6 +19,7 @@ import os
 import resource
 import shutil
 import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -163,6 +164,21 @@ class Sweep:
         code, err = self.run(work, EDIT, file_size_limit=16384, ignore_sigxfsz=True)
         self.expect_refused(case, work, code, err)
 
+    def out_not_a_file(self, case, work):
+        """--out naming a FIFO or a device is refused and left as it is."""
+        fifo = os.path.join(work.docs, "fifo")
+        os.mkfifo(fifo)
+        os.chmod(fifo, 0o666)
+        for target, is_kind in ((fifo, lambda m: stat.S_ISFIFO(m)), ("/dev/null", lambda m: stat.S_ISCHR(m))):
+            p = subprocess.run(self.argv(work) + ["--out", target], input=EDIT.encode(), stdout=subprocess.DEVNULL,
+                               stderr=subprocess.PIPE, timeout=30)
+            err = p.stderr.decode(errors="replace")
+            self.expect(case, p.returncode == 1, f"{target}: exit status {p.returncode}; stderr: {err.strip()}")
+            self.expect(case, f"{target}: not a regular file" in err, f"{target}: no clear message: {err.strip()!r}")
+            self.expect(case, is_kind(os.lstat(target).st_mode), f"{target} was replaced")
+        self.expect(case, work.document() == work.original, "the document changed")
+        self.expect(case, work.leftovers() == ["fifo"], f"files left beside the document: {work.leftovers()}")
+
     def killed_by_the_size_limit(self, case, work):
         # The kernel stops the process at the write that passes the limit, between
         # the start of the write and the rename.
@@ -189,6 +205,13 @@ class Sweep:
                 if code == -signal.SIGKILL:
                     landed += 1
                 self.expect_whole(case, work)
+                # The next save removes what the killed one left, once it is old
+                # enough not to be a live writer's file.
+                for name in work.leftovers():
+                    os.utime(os.path.join(work.docs, name), (time.time() - 3600, time.time() - 3600))
+                code, err = self.run(work, EDIT)
+                self.expect(case, code == 0, f"the next save: exit status {code}; stderr: {err.strip()}")
+                self.expect(case, not work.leftovers(), f"left after the next save: {work.leftovers()}")
             finally:
                 work.remove()
         self.notes.append(f"{case}: the kill landed during the save in {landed} of {attempts} runs")
@@ -200,6 +223,7 @@ class Sweep:
             ("its folder made read-only between load and save", self.folder_read_only, self.permissions_bind),
             ("document made read-only between load and save", self.document_read_only, self.permissions_bind),
             ("disk full while saving", self.disk_full, True),
+            ("--out naming a FIFO or a device", self.out_not_a_file, True),
             ("killed by the file size limit while saving", self.killed_by_the_size_limit, True),
         ]
         for case, check, possible in cases:
