@@ -105,16 +105,13 @@ std::string FakePlatform::PathSeparator() { return separator; }
 
 bool FakePlatform::FileExists(const std::string& path) {
   hit("file-exists");
-  return files.contains(path) || isDirectory(path) ||
-         std::find(devices.begin(), devices.end(), path) != devices.end();
+  return files.contains(path) || isDirectory(path) || isDevice(path);
 }
 
 std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) {
   hit("open-text-file");
   if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
-  if (std::find(devices.begin(), devices.end(), path) != devices.end()) {
-    throw PlatformError("cannot open " + path + ": not a regular file");
-  }
+  if (isDevice(path)) throw PlatformError("cannot open " + path + ": not a regular file");
   const auto found = files.find(path);
   if (found == files.end()) throw PlatformError("file not found: " + path);
   return std::make_unique<FakeReader>(*this, path, found->second);
@@ -127,11 +124,10 @@ std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path
 }
 
 void FakePlatform::checkWritable(const std::string& path) const {
-  const auto has = [&](const std::vector<std::string>& paths) {
-    return std::find(paths.begin(), paths.end(), path) != paths.end();
-  };
-  if (isDirectory(path) || has(devices)) throw PlatformError(path + ": not a regular file, left alone");
-  if (has(readOnly)) throw PlatformError(path + ": the file is read-only, left alone");
+  if (isDirectory(path) || isDevice(path)) throw PlatformError(path + ": not a regular file, left alone");
+  if (std::find(readOnly.begin(), readOnly.end(), path) != readOnly.end()) {
+    throw PlatformError(path + ": the file is read-only, left alone");
+  }
 }
 
 void FakePlatform::install(const std::string& path, std::string bytes) {
@@ -181,6 +177,10 @@ std::string FakePlatform::DecimalSeparator() { return decimalSeparator; }
 
 bool FakePlatform::isDirectory(const std::string& path) const {
   return std::find(directories.begin(), directories.end(), path) != directories.end();
+}
+
+bool FakePlatform::isDevice(const std::string& path) const {
+  return std::find(devices.begin(), devices.end(), path) != devices.end();
 }
 
 }  // namespace kelvane::platform

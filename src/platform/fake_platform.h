@@ -67,6 +67,7 @@ class FakePlatform : public Platform {
 
  private:
   bool isDirectory(const std::string& path) const;
+  bool isDevice(const std::string& path) const;
 
   std::map<std::string, std::vector<int>> faults_;  // operation -> countdowns
 };
