@@ -78,6 +78,17 @@ void removeLeftovers(const std::wstring& folder, const std::string& name, const 
   FindClose(search);
 }
 
+// ReplaceFileW fails on a relative name with no folder in it.
+std::wstring fullPath(const std::string& path) {
+  const std::wstring wide = utf8ToUtf16(path);
+  const DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  std::wstring full(n, L'\0');
+  const DWORD written = n ? GetFullPathNameW(wide.c_str(), n, full.data(), nullptr) : 0;
+  if (written == 0 || written >= n) return wide;
+  full.resize(written);
+  return full;
+}
+
 }  // namespace
 
 struct WholeFileWriter::State {
@@ -101,7 +112,7 @@ struct WholeFileWriter::State {
 WholeFileWriter::WholeFileWriter(const std::string& path) : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.path = path;
-  s.target = checkedTarget(path, utf8ToUtf16(path), s.exists);
+  s.target = checkedTarget(path, fullPath(path), s.exists);
   const auto slash = s.target.find_last_of(L"\\/");
   s.folder = slash == std::wstring::npos ? L"." : s.target.substr(0, slash);
   s.name = utf16ToUtf8(slash == std::wstring::npos ? s.target : s.target.substr(slash + 1));
