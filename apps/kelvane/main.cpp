@@ -1,7 +1,10 @@
 // kelvane: the Kelvane add-in inside a simulated CAD host, on documents kept as JSON
 // files.
 #include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "check.h"
 #include "script.h"
@@ -69,6 +72,25 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
 
-  if (*sessionCommand) return runSession(session, std::cin, std::cout, std::cerr);
-  return runCheck(check, std::cout, std::cerr);
+#ifdef SIGPIPE
+  // A reader that goes away (`kelvane session ... | head -1`) must not stop the
+  // session between writing Kelvane.log and writing the document: the write fails
+  // instead, the session goes on, and the exit status says so.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+
+  int status = 0;
+  try {
+    status = *sessionCommand ? runSession(session, std::cin, std::cout, std::cerr)
+                             : runCheck(check, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kelvane: out of memory\n";
+    return 2;
+  }
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "kelvane: the output could not be written\n";
+    return status == 0 ? 1 : status;
+  }
+  return status;
 }
