@@ -1,6 +1,7 @@
 #include "document_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -11,7 +12,6 @@
 #include <iterator>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #ifndef _WIN32
@@ -79,6 +79,7 @@ struct JsonValue {
 struct JsonMember {
   std::string key;
   JsonValue value;
+  std::uint64_t order = 0;  // of the key among all keys of the text
 };
 
 JsonValue* JsonValue::find(std::string_view key) {
@@ -108,12 +109,14 @@ std::string withoutExceptionId(const std::string& what) {
 
 // Builds a JsonValue from the parser's events. The plain parser keeps the last of two
 // equal keys without a word; a document that says two things about one member is
-// refused instead, naming the first repeated key met.
+// refused instead, naming the first repeated key met in the text.
 class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
  public:
   JsonValue root;
   std::string error;      // the parser's message, when the text is not JSON
-  std::string duplicate;  // the first key met twice in one object
+
+  // The first key met twice in one object, or "".
+  const std::string& duplicate() const { return duplicate_; }
 
   bool null() override { return add(JsonValue::Type::Null); }
   bool boolean(bool) override { return add(JsonValue::Type::Boolean); }
@@ -130,16 +133,34 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
   bool start_object(std::size_t) override {
     open_.push_back(&place());
     open_.back()->type = JsonValue::Type::Object;
-    keys_.emplace_back();
     return true;
   }
   bool key(string_t& k) override {
-    if (!keys_.back().insert(k).second && duplicate.empty()) duplicate = k;
-    open_.back()->members.push_back({std::move(k), {}});
+    open_.back()->members.push_back({std::move(k), {}, keys_++});
     return true;
   }
+  // The keys are checked once the object is whole, in one open-addressed table of
+  // member positions sized for them: no copies of the keys, no allocation per key.
   bool end_object() override {
-    keys_.pop_back();
+    const auto& members = open_.back()->members;
+    if (members.size() > 1) {
+      const std::size_t mask = std::bit_ceil(members.size() * 2) - 1;
+      slots_.assign(mask + 1, 0);
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        const std::string& key = members[i].key;
+        std::size_t slot = std::hash<std::string_view>{}(key) & mask;
+        while (slots_[slot] != 0 && members[slots_[slot] - 1].key != key) slot = (slot + 1) & mask;
+        if (slots_[slot] == 0) {
+          slots_[slot] = i + 1;
+          continue;
+        }
+        if (members[i].order < duplicateOrder_) {
+          duplicateOrder_ = members[i].order;
+          duplicate_ = key;
+        }
+        break;
+      }
+    }
     open_.pop_back();
     return true;
   }
@@ -181,7 +202,10 @@ class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
   }
 
   std::vector<JsonValue*> open_;
-  std::vector<std::unordered_set<std::string>> keys_;  // of each open object
+  std::uint64_t keys_ = 0;
+  std::vector<std::size_t> slots_;  // member position + 1; 0: free
+  std::uint64_t duplicateOrder_ = UINT64_MAX;
+  std::string duplicate_;
 };
 
 JsonValue parseJson(const std::string& text) {
@@ -192,8 +216,8 @@ JsonValue parseJson(const std::string& text) {
   if (const auto nul = text.find('\0'); nul != std::string::npos) {
     refuse("not valid JSON: a NUL byte at byte " + std::to_string(nul + 1) + " ends the document early");
   }
-  if (!builder.duplicate.empty()) {
-    refuse("the member " + inQuotes(builder.duplicate) + " appears twice in one object");
+  if (!builder.duplicate().empty()) {
+    refuse("the member " + inQuotes(builder.duplicate()) + " appears twice in one object");
   }
   return std::move(builder.root);
 }
@@ -210,13 +234,13 @@ int indexOf(const ConfigurationIndex& index, const std::string& name) {
 
 void readProperties(JsonValue& j, const std::string& where, sim::PropertySet& into) {
   if (!j.is(JsonValue::Type::Object)) refuse(where + " must be an object whose values are strings");
-  for (auto& [name, value] : j.members) {
-    if (!value.is(JsonValue::Type::String)) refuse(where + ": the value of " + inQuotes(name) + " must be a string");
+  for (auto& m : j.members) {
+    if (!m.value.is(JsonValue::Type::String)) refuse(where + ": the value of " + inQuotes(m.key) + " must be a string");
     // The host matches property names without regard to letter case.
-    if (!into.add(name, value.text)) {
-      refuse(where + ": " + inQuotes(name) + " names a property given before (names ignore letter case)");
+    if (!into.add(m.key, m.value.text)) {
+      refuse(where + ": " + inQuotes(m.key) + " names a property given before (names ignore letter case)");
     }
-    std::string().swap(value.text);  // the tree's copy is done with
+    std::string().swap(m.value.text);  // the tree's copy is done with
   }
 }
 
@@ -405,12 +429,12 @@ void parseDocument(const std::string& text, sim::SimDocument& doc) {
   if (auto* it = j.find("properties")) readProperties(*it, "\"properties\"", doc.properties);
   if (auto* it = j.find("configurationProperties")) {
     if (!it->is(JsonValue::Type::Object)) refuse("\"configurationProperties\" must be an object of objects");
-    for (auto& [name, props] : it->members) {
-      if (indexOf(configurations, name) < 0) {
-        refuse("\"configurationProperties\" has properties for " + inQuotes(name) +
+    for (auto& m : it->members) {
+      if (indexOf(configurations, m.key) < 0) {
+        refuse("\"configurationProperties\" has properties for " + inQuotes(m.key) +
                ", which is not one of \"configurations\"");
       }
-      readProperties(props, "\"configurationProperties\" of " + inQuotes(name), doc.scope(name, "read-document"));
+      readProperties(m.value, "\"configurationProperties\" of " + inQuotes(m.key), doc.scope(m.key, "read-document"));
     }
   }
 }
