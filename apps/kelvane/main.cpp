@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
                          "\"message: TEXT\", \"process: COMMAND LINE\" (nothing is started), and "
                          "\"error: ...\" for a failed call or a control the page does not have.\n"
                          "Exit status: 0 when the script ran to its end; 2 for a bad command line, "
-                         "document or script line (nothing is written); 1 when the document could "
-                         "not be written.");
+                         "document or script line (nothing is written); 1 when the document or the "
+                         "output could not be written.");
 
   CheckOptions check;
   auto* checkCommand = app.add_subcommand("check", kCheckHelp);
@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
   checkCommand->add_option("FILE", check.file, "the page definition (default: DIR/Kelvane.ini)")->excludes(dirOption);
   checkCommand->footer(
       "\nExit status: 0 when the file reads (with warnings unless --strict), 1 for a line error "
-      "(or a warning with --strict), 2 for a bad command line or a file that cannot be used.");
+      "(or a warning with --strict) or output that could not be written, 2 for a bad command line "
+      "or a file that cannot be used.");
 
   try {
     app.parse(argc, argv);
