@@ -240,8 +240,9 @@ void readProperties(JsonValue& j, const std::string& where, sim::PropertySet& in
     if (!into.add(m.key, m.value.text)) {
       refuse(where + ": " + inQuotes(m.key) + " names a property given before (names ignore letter case)");
     }
-    std::string().swap(m.value.text);  // the tree's copy is done with
   }
+  // The tree's copy is done with: freed now, the document's grows in its place.
+  std::vector<JsonMember>().swap(j.members);
 }
 
 ConfigurationIndex readConfigurations(const JsonValue& j, sim::SimDocument& doc) {
@@ -263,6 +264,21 @@ ConfigurationIndex readConfigurations(const JsonValue& j, sim::SimDocument& doc)
 const sim::PropertySet* propertiesOf(const sim::SimDocument& doc, const std::string& name) {
   const auto found = doc.configurationProperties.find(name);
   return found == doc.configurationProperties.end() ? nullptr : &found->second;
+}
+
+// A scope's properties in one string, each name and value after its length, so that
+// two strings are equal exactly when the properties are.
+std::string packed(const sim::PropertySet* set) {
+  std::string out;
+  if (!set) return out;
+  for (const auto& p : set->all()) {
+    for (const std::string* s : {&p.name, &p.value}) {
+      out += std::to_string(s->size());
+      out += ':';
+      out += *s;
+    }
+  }
+  return out;
 }
 
 // ---- from the document to JSON ----
@@ -498,23 +514,19 @@ std::string oneLine(const Json& j) { return j.dump(-1, ' ', false, Json::error_h
 DocumentContents contentsOf(const sim::SimDocument& doc) {
   DocumentContents c{doc.title, doc.density, doc.configurations, doc.activeConfiguration, {}};
   c.properties.reserve(doc.configurations.size() + 1);
-  c.properties.push_back(doc.properties.all());
-  for (const auto& name : doc.configurations) {
-    const sim::PropertySet* set = propertiesOf(doc, name);
-    c.properties.push_back(set ? set->all() : std::vector<sim::PropertySet::Property>{});
-  }
+  c.properties.push_back(packed(&doc.properties));
+  for (const auto& name : doc.configurations) c.properties.push_back(packed(propertiesOf(doc, name)));
   return c;
 }
 
 bool sameContents(const DocumentContents& c, const sim::SimDocument& doc) {
   if (c.title != doc.title || c.density != doc.density || c.configurations != doc.configurations ||
       c.activeConfiguration != doc.activeConfiguration || c.properties.empty() ||
-      c.properties.front() != doc.properties.all()) {
+      c.properties.front() != packed(&doc.properties)) {
     return false;
   }
   for (std::size_t i = 0; i < doc.configurations.size(); ++i) {
-    const sim::PropertySet* set = propertiesOf(doc, doc.configurations[i]);
-    if (set ? c.properties[i + 1] != set->all() : !c.properties[i + 1].empty()) return false;
+    if (c.properties[i + 1] != packed(propertiesOf(doc, doc.configurations[i]))) return false;
   }
   return true;
 }

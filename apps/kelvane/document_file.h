@@ -77,8 +77,10 @@ struct DocumentContents {
   double density = 0;
   std::vector<std::string> configurations;
   int activeConfiguration = 0;
-  // The document-wide properties, then those of each configuration in order.
-  std::vector<std::vector<sim::PropertySet::Property>> properties;
+  // The document-wide properties, then those of each configuration, each scope's
+  // names and values in order packed into one string: a third of the memory of a
+  // copy of the properties.
+  std::vector<std::string> properties;
   bool operator==(const DocumentContents&) const = default;
 };
 

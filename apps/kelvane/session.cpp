@@ -1,12 +1,9 @@
 #include "session.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
