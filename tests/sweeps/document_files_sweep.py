@@ -86,6 +86,9 @@ class Sweep:
         self.permissions_bind = os.geteuid() != 0 or self.as_nobody
         self.problems = []
         self.notes = []
+        # The sanitizers reserve far more address space than a limit on it allows.
+        with open(kelvane, "rb") as f:
+            self.sanitized = b"__asan_init" in f.read()
 
     def runs_as_nobody(self):
         """Whether kelvane can be run as an unprivileged user here (setpriv present, the
@@ -233,6 +236,25 @@ class Sweep:
         finally:
             work.remove()
 
+    def out_of_memory(self, case, work):
+        """A 64 MiB title under a 160 MiB address space: reported, exit status 2,
+        nothing written (the log included)."""
+        with open(work.doc, "w") as f:
+            json.dump({"title": "t" * (64 << 20)}, f)
+        with open(work.doc, "rb") as f:
+            work.original = f.read()
+        limit = 160 << 20
+
+        def limits():
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+        p = subprocess.run(self.argv(work), input=EDIT.encode(), capture_output=True, preexec_fn=limits)
+        err = p.stderr.decode(errors="replace")
+        self.expect(case, p.returncode == 2, f"exit status {p.returncode}, expected 2; stderr: {err.strip()[:200]}")
+        self.expect(case, "out of memory" in err, f"stderr {err.strip()[:200]!r}")
+        self.expect(case, work.document() == work.original, "the document changed")
+        self.expect(case, not os.path.exists(os.path.join(work.addin, "Kelvane.log")), "Kelvane.log written")
+
     def output_closed(self, case, work):
         """`kelvane session ... | head -1`: the reader goes after one line."""
         p = subprocess.Popen(self.argv(work), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -260,6 +282,7 @@ class Sweep:
         cases = [
             ("standard output closed by its reader", self.output_closed, True),
             ("standard output on a full disk", self.output_full, os.path.exists("/dev/full")),
+            ("out of memory reading the document", self.out_of_memory, not self.sanitized),
             ("document deleted between load and save", self.document_deleted, True),
             ("its folder deleted between load and save", self.folder_deleted, True),
             ("its folder made read-only between load and save", self.folder_read_only, self.permissions_bind),
@@ -269,7 +292,8 @@ class Sweep:
         ]
         for case, check, possible in cases:
             if not possible:
-                self.notes.append(f"{case}: skipped, permissions do not bind this user")
+                self.notes.append(f"{case}: skipped here (permissions do not bind this user, no /dev/full, "
+                                  "or a sanitized build)")
                 continue
             work = Work()
             try:
