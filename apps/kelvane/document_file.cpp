@@ -266,19 +266,41 @@ const sim::PropertySet* propertiesOf(const sim::SimDocument& doc, const std::str
   return found == doc.configurationProperties.end() ? nullptr : &found->second;
 }
 
-// A scope's properties in one string, each name and value after its length, so that
-// two strings are equal exactly when the properties are.
+// A scope's properties in one string, each name and value after its length (the
+// bytes of a std::size_t), so that two strings are equal exactly when the
+// properties are.
 std::string packed(const sim::PropertySet* set) {
   std::string out;
   if (!set) return out;
+  std::size_t size = 0;
+  for (const auto& p : set->all()) size += 2 * sizeof(std::size_t) + p.name.size() + p.value.size();
+  out.reserve(size);
   for (const auto& p : set->all()) {
     for (const std::string* s : {&p.name, &p.value}) {
-      out += std::to_string(s->size());
-      out += ':';
+      const std::size_t n = s->size();
+      out.append(reinterpret_cast<const char*>(&n), sizeof n);
       out += *s;
     }
   }
   return out;
+}
+
+// Whether `set` packs to `recorded`, without packing it.
+bool packsTo(const std::string& recorded, const sim::PropertySet* set) {
+  std::string_view rest = recorded;
+  if (set) {
+    for (const auto& p : set->all()) {
+      for (const std::string* s : {&p.name, &p.value}) {
+        const std::size_t n = s->size();
+        if (rest.size() < sizeof n + n || std::memcmp(rest.data(), &n, sizeof n) != 0 ||
+            rest.substr(sizeof n, n) != *s) {
+          return false;
+        }
+        rest.remove_prefix(sizeof n + n);
+      }
+    }
+  }
+  return rest.empty();
 }
 
 // ---- from the document to JSON ----
@@ -522,11 +544,11 @@ DocumentContents contentsOf(const sim::SimDocument& doc) {
 bool sameContents(const DocumentContents& c, const sim::SimDocument& doc) {
   if (c.title != doc.title || c.density != doc.density || c.configurations != doc.configurations ||
       c.activeConfiguration != doc.activeConfiguration || c.properties.empty() ||
-      c.properties.front() != packed(&doc.properties)) {
+      !packsTo(c.properties.front(), &doc.properties)) {
     return false;
   }
   for (std::size_t i = 0; i < doc.configurations.size(); ++i) {
-    if (c.properties[i + 1] != packed(propertiesOf(doc, doc.configurations[i]))) return false;
+    if (!packsTo(c.properties[i + 1], propertiesOf(doc, doc.configurations[i]))) return false;
   }
   return true;
 }
