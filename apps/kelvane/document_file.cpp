@@ -52,7 +52,6 @@ class Descriptor {
   ~Descriptor() { ::close(fd_); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
 
  private:
   int fd_;
