@@ -100,9 +100,8 @@ int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
     file = *options.file;
     folder = moduleFolderOf(fs::path(file).parent_path().string());
   }
-  std::error_code ec;
-  if (!fs::is_regular_file(file, ec)) {
-    err << "kelvane: " << file << ": no such file\n";
+  if (const auto problem = notARegularFile(file)) {
+    err << "kelvane: " << file << ": " << *problem << '\n';
     return 2;
   }
 

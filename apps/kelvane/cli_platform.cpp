@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "transcript.h"
+
 namespace kelvane::cli {
 
 namespace {
@@ -30,12 +32,12 @@ std::string CliPlatform::ModuleFolder() { return moduleFolder_; }
 
 void CliPlatform::ShowMessage(const std::string& text) {
   messages_.push_back(text);
-  if (echo_) *echo_ << "message: " << text << '\n';
+  if (echo_) printLine(*echo_, "message: " + text);
 }
 
 void CliPlatform::StartProcess(const std::string& commandLine) {
   processes_.push_back(commandLine);
-  if (echo_) *echo_ << "process: " << commandLine << '\n';
+  if (echo_) printLine(*echo_, "process: " + commandLine);
 }
 
 std::string moduleFolderOf(std::string folder) {

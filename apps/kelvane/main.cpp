@@ -1,7 +1,10 @@
 // kelvane: the Kelvane add-in inside a simulated CAD host, on documents kept as JSON
 // files.
 #include <CLI/CLI.hpp>
+#include <csignal>
+#include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "check.h"
 #include "script.h"
@@ -48,8 +51,8 @@ int main(int argc, char** argv) {
                          "\"message: TEXT\", \"process: COMMAND LINE\" (nothing is started), and "
                          "\"error: ...\" for a failed call or a control the page does not have.\n"
                          "Exit status: 0 when the script ran to its end; 2 for a bad command line, "
-                         "document or script line (nothing is written); 1 when the document could "
-                         "not be written.");
+                         "document or script line (nothing is written); 1 when the document or the "
+                         "output could not be written.");
 
   CheckOptions check;
   auto* checkCommand = app.add_subcommand("check", kCheckHelp);
@@ -61,7 +64,8 @@ int main(int argc, char** argv) {
   checkCommand->add_option("FILE", check.file, "the page definition (default: DIR/Kelvane.ini)")->excludes(dirOption);
   checkCommand->footer(
       "\nExit status: 0 when the file reads (with warnings unless --strict), 1 for a line error "
-      "(or a warning with --strict), 2 for a bad command line or a file that cannot be used.");
+      "(or a warning with --strict) or output that could not be written, 2 for a bad command line "
+      "or a file that cannot be used.");
 
   try {
     app.parse(argc, argv);
@@ -69,6 +73,25 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 2;
   }
 
-  if (*sessionCommand) return runSession(session, std::cin, std::cout, std::cerr);
-  return runCheck(check, std::cout, std::cerr);
+#ifdef SIGPIPE
+  // A reader that goes away (`kelvane session ... | head -1`) must not stop the
+  // session between writing Kelvane.log and writing the document: the write fails
+  // instead, the session goes on, and the exit status says so.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+
+  int status = 0;
+  try {
+    status = *sessionCommand ? runSession(session, std::cin, std::cout, std::cerr)
+                             : runCheck(check, std::cout, std::cerr);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "kelvane: out of memory\n";
+    return 2;
+  }
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "kelvane: the output could not be written\n";
+    return status == 0 ? 1 : status;
+  }
+  return status;
 }

@@ -1,7 +1,10 @@
 #include "page_view.h"
 
 #include <iomanip>
+#include <sstream>
 #include <string>
+
+#include "transcript.h"
 
 namespace kelvane::cli {
 
@@ -36,9 +39,12 @@ std::string shownText(const sim::SimControl& c) {
 
 std::string inQuotes(const std::string& s) { return "\"" + s + "\""; }
 
-void showControl(std::ostream& out, const sim::SimControl& c) {
+// Each line goes out through printLine, which escapes the line breaks a caption or
+// a typed text may hold.
+void showControl(std::ostream& to, const sim::SimControl& c) {
   // Input controls have no caption of their own: their label and tip carry it.
   const std::string& caption = c.caption.empty() ? c.tip : c.caption;
+  std::ostringstream out;
   out << "    " << std::setw(6) << c.id << "  " << std::left << std::setw(11) << kindName(c.kind) << std::right
       << caption;
   if (c.kind == host::code::kKindTextbox || c.kind == host::code::kKindCombobox) {
@@ -54,20 +60,20 @@ void showControl(std::ostream& out, const sim::SimControl& c) {
   if (!(c.options & kControlVisible)) out << "  hidden";
   if (!(c.options & kControlEnabled) && c.kind != host::code::kKindLabel) out << "  read-only";
   if (!c.enabled) out << "  disabled";
-  out << '\n';
+  printLine(to, out.str());
 }
 
 }  // namespace
 
 void showPage(std::ostream& out, const sim::SimPage* page) {
   if (!page) {
-    out << "no page\n";
+    printLine(out, "no page");
     return;
   }
-  out << "page " << inQuotes(page->title) << (page->shown ? " (shown)" : " (not shown)") << '\n';
+  printLine(out, "page " + inQuotes(page->title) + (page->shown ? " (shown)" : " (not shown)"));
   for (const auto& group : page->groups) {
-    out << "  group " << group->id << ' ' << inQuotes(group->caption)
-        << (group->options & kGroupExpanded ? "" : " (collapsed)") << '\n';
+    printLine(out, "  group " + std::to_string(group->id) + ' ' + inQuotes(group->caption) +
+                       (group->options & kGroupExpanded ? "" : " (collapsed)"));
     for (const auto& control : group->controls) showControl(out, *control);
   }
 }

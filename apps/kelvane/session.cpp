@@ -1,12 +1,9 @@
 #include "session.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -17,6 +14,7 @@
 #include "page_view.h"
 #include "script.h"
 #include "sim/sim.h"
+#include "transcript.h"
 #ifdef _WIN32
 #include "com_session.h"
 #endif
@@ -33,7 +31,7 @@ class Session {
           std::unique_ptr<host::SwAddin> addin)
       : host_(std::move(host)), platform_(platform), out_(out), addin_(std::move(addin)) {
     host_->onEvent = [this](const std::string& kind, const std::string& text) {
-      out_ << kind << ": " << text << '\n';
+      printLine(out_, kind + ": " + text);
     };
   }
 
@@ -84,7 +82,7 @@ class Session {
   }
 
   void error(const std::string& what, const std::string& problem) {
-    out_ << "error: " << what << ": " << problem << '\n';
+    printLine(out_, "error: " + what + ": " + problem);
   }
 
   sim::SimPage* shownPage() const {
@@ -112,12 +110,12 @@ class Session {
 
   void menu() {
     if (!connected_ || host_->menu.empty()) {
-      out_ << "menu: unavailable\n";
+      printLine(out_, "menu: unavailable");
       return;
     }
     const std::string callback = host_->menu.front().callback;
     call(callback, [&] {
-      if (host_->pickMenu() == sim::SimHost::MenuResult::Unavailable) out_ << "menu: unavailable\n";
+      if (host_->pickMenu() == sim::SimHost::MenuResult::Unavailable) printLine(out_, "menu: unavailable");
     });
   }
 
@@ -210,14 +208,11 @@ class Session {
 };
 
 std::string readScript(const SessionOptions& options, std::istream& in) {
-  if (!options.script) return std::string(std::istreambuf_iterator<char>(in), {});
-  std::error_code ec;
-  if (std::filesystem::is_directory(*options.script, ec)) throw ScriptError(*options.script + ": is a folder");
-  std::ifstream file(*options.script, std::ios::binary);
-  if (!file) throw ScriptError(*options.script + ": cannot open the script: " + std::strerror(errno));
-  std::string text(std::istreambuf_iterator<char>(file), {});
-  if (file.bad()) throw ScriptError(*options.script + ": cannot read the script");
-  return text;
+  try {
+    return options.script ? readInputFile(*options.script, " the script") : readInputStream(in);
+  } catch (const ReadError& e) {
+    throw ScriptError(options.script.value_or("<stdin>") + ": " + e.what());
+  }
 }
 
 // A folder that does not exist would lose the session's result at the very end.
@@ -235,7 +230,7 @@ void checkOutputFolder(const std::string& path) {
 int runSession(const SessionOptions& options, std::istream& in, std::ostream& out, std::ostream& err) {
   auto host = std::make_shared<sim::SimHost>();
   std::shared_ptr<sim::SimDocument> doc;
-  std::string before;
+  DocumentContents before;
   std::vector<Command> commands;
   try {
     commands = parseScript(readScript(options, in), options.script.value_or("<stdin>"));
@@ -243,11 +238,14 @@ int runSession(const SessionOptions& options, std::istream& in, std::ostream& ou
       doc = host->newDocument();
       loadDocument(*options.doc, *doc);
       checkOutputFolder(options.out.value_or(*options.doc));
-      before = documentText(*doc);
+      before = contentsOf(*doc);
       host->activeDocument = doc;
     }
   } catch (const std::runtime_error& e) {
     err << "kelvane: " << e.what() << '\n';
+    return 2;
+  } catch (const std::bad_alloc&) {
+    err << "kelvane: out of memory reading the " << (doc ? "document" : "script") << '\n';
     return 2;
   }
 
@@ -272,11 +270,9 @@ int runSession(const SessionOptions& options, std::istream& in, std::ostream& ou
   }
   out.flush();
 
-  if (!doc) return 0;
-  const std::string after = documentText(*doc);
-  if (after == before) return 0;
+  if (!doc || sameContents(before, *doc)) return 0;
   try {
-    writeFileAtomically(options.out.value_or(*options.doc), after);
+    writeFileAtomically(options.out.value_or(*options.doc), documentText(*doc));
   } catch (const WriteError& e) {
     err << "kelvane: " << e.what() << '\n';
     return 1;

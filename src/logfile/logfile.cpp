@@ -24,7 +24,10 @@ void writeEntries(State& s, platform::LineWriter& out) {
     for (const auto& f : s.model.groups.at(i).fields) {
       if (!f.remember) continue;
       const std::string& value = f.configValues.at(0);
-      if (value != " ") out.WriteLine(f.caption + ";" + value);
+      if (value == " ") continue;
+      // A line break in a value would start a line of its own, read back as another
+      // field's entry: each is written as a blank.
+      out.WriteLine(f.caption + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
     }
   }
 }

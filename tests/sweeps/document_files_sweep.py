@@ -3,7 +3,10 @@
 or becomes unwritable, between load and save; the disk is full (a file size limit);
 the write is interrupted (a signal while the new document is written). Whatever
 happens, the document is never half-written: it keeps its old bytes, or it holds
-the complete new document.
+the complete new document. And its inputs and output: a FIFO or an oversized file
+given as document, script or definition is refused at once; a reader that goes away
+or a full disk behind standard output still gets the document saved, with exit
+status 1.
 
 Each run edits a document and saves it. To act between load and save, the script
 ends with many `dump` commands whose output fills the pipe: kelvane blocks on it
@@ -84,6 +87,9 @@ class Sweep:
         self.permissions_bind = os.geteuid() != 0 or self.as_nobody
         self.problems = []
         self.notes = []
+        # The sanitizers reserve far more address space than a limit on it allows.
+        with open(kelvane, "rb") as f:
+            self.sanitized = b"__asan_init" in f.read()
 
     def runs_as_nobody(self):
         """Whether kelvane can be run as an unprivileged user here (setpriv present, the
@@ -216,8 +222,90 @@ class Sweep:
                 work.remove()
         self.notes.append(f"{case}: the kill landed during the save in {landed} of {attempts} runs")
 
+    def refused_inputs(self, case):
+        """FIFOs (which would block) and files over 256 MiB (sparse here), as every
+        input kelvane reads, are refused with exit status 2 before they are read."""
+        work = Work()
+        try:
+            fifo = os.path.join(work.root, "fifo")
+            os.mkfifo(fifo)
+            big = os.path.join(work.root, "big")
+            with open(big, "wb") as f:
+                f.truncate((256 << 20) + 1)
+            script = os.path.join(work.root, "s")
+            with open(script, "w") as f:
+                f.write(EDIT)
+            ini = os.path.join(work.addin, "Kelvane.ini")
+            runs = [
+                (["session", "--doc", fifo, "--script", script], fifo + ": is a FIFO, not a file"),
+                (["session", "--doc", work.doc, "--script", fifo], fifo + ": is a FIFO, not a file"),
+                (["check", fifo], fifo + ": is a FIFO, not a file"),
+                (["check", "--doc", fifo, ini], fifo + ": is a FIFO, not a file"),
+                (["session", "--doc", big, "--script", script], big + ": is larger than 256 MiB"),
+                (["session", "--doc", work.doc, "--script", big], big + ": is larger than 256 MiB"),
+            ]
+            for args, message in runs:
+                what = f"{case}: kelvane {' '.join(args)}"
+                try:
+                    p = subprocess.run([self.kelvane] + args, cwd=work.addin, stdin=subprocess.DEVNULL,
+                                       capture_output=True, timeout=20)
+                except subprocess.TimeoutExpired:
+                    self.problems.append(f"{what}: still running after 20 s")
+                    continue
+                err = p.stderr.decode(errors="replace").strip()
+                self.expect(what, p.returncode == 2, f"exit status {p.returncode}, expected 2; stderr: {err}")
+                self.expect(what, err == "kelvane: " + message, f"stderr {err!r}")
+            self.expect(case, work.document() == work.original, "the document changed")
+        finally:
+            work.remove()
+
+    def out_of_memory(self, case, work):
+        """A 64 MiB title under a 160 MiB address space: reported, exit status 2,
+        nothing written (the log included)."""
+        with open(work.doc, "w") as f:
+            json.dump({"title": "t" * (64 << 20)}, f)
+        with open(work.doc, "rb") as f:
+            work.original = f.read()
+        limit = 160 << 20
+
+        def limits():
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+        p = subprocess.run(self.argv(work), input=EDIT.encode(), capture_output=True, preexec_fn=limits)
+        err = p.stderr.decode(errors="replace")
+        self.expect(case, p.returncode == 2, f"exit status {p.returncode}, expected 2; stderr: {err.strip()[:200]}")
+        self.expect(case, "out of memory" in err, f"stderr {err.strip()[:200]!r}")
+        self.expect(case, work.document() == work.original, "the document changed")
+        self.expect(case, not os.path.exists(os.path.join(work.addin, "Kelvane.log")), "Kelvane.log written")
+
+    def output_closed(self, case, work):
+        """`kelvane session ... | head -1`: the reader goes after one line."""
+        p = subprocess.Popen(self.argv(work), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdin.write((EDIT + FILLS_THE_PIPE).encode())
+        p.stdin.close()
+        p.stdout.readline()
+        p.stdout.close()
+        err = p.stderr.read().decode(errors="replace")
+        code = p.wait()
+        self.expect(case, code == 1, f"exit status {code}, expected 1; stderr: {err.strip()}")
+        self.expect(case, "output could not be written" in err, f"stderr {err.strip()!r}")
+        self.expect(case, work.is_new_document(work.document() or b""), "the edit was not saved")
+
+    def output_full(self, case, work):
+        """Standard output on a full disk (/dev/full)."""
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run(self.argv(work), input=EDIT.encode(), stdout=full, stderr=subprocess.PIPE)
+        err = p.stderr.decode(errors="replace")
+        self.expect(case, p.returncode == 1, f"exit status {p.returncode}, expected 1; stderr: {err.strip()}")
+        self.expect(case, work.is_new_document(work.document() or b""), "the edit was not saved")
+
     def all(self):
+        self.refused_inputs("FIFOs and oversized files as inputs")
         cases = [
+            ("standard output closed by its reader", self.output_closed, True),
+            ("standard output on a full disk", self.output_full, os.path.exists("/dev/full")),
+            ("out of memory reading the document", self.out_of_memory, not self.sanitized),
             ("document deleted between load and save", self.document_deleted, True),
             ("its folder deleted between load and save", self.folder_deleted, True),
             ("its folder made read-only between load and save", self.folder_read_only, self.permissions_bind),
@@ -228,7 +316,8 @@ class Sweep:
         ]
         for case, check, possible in cases:
             if not possible:
-                self.notes.append(f"{case}: skipped, permissions do not bind this user")
+                self.notes.append(f"{case}: skipped here (permissions do not bind this user, no /dev/full, "
+                                  "or a sanitized build)")
                 continue
             work = Work()
             try:
