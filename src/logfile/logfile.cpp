@@ -20,13 +20,11 @@ void writeEntries(State& s, platform::LineWriter& out) {
   out.WriteLine(std::string("# Kelvane is ") + kCopyrightNotice);
   out.WriteLine("# Do not edit of modify this file");
   out.WriteLine("");
-  for (int i = 0; i <= s.lastGroup; ++i) {
-    for (const auto& f : s.model.groups.at(i).fields) {
-      if (!f.remember) continue;
-      const std::string& value = f.configValues.at(0);
-      if (value != " ") out.WriteLine(f.caption + ";" + value);
-    }
-  }
+  forEachBoundField(s, [&](const pagedef::FieldDef& f, const FieldBinding& b) {
+    if (!f.remember) return;
+    const std::string& value = b.configValues.at(0);
+    if (value != kEmptyMark) out.WriteLine(f.caption + ";" + value);
+  });
 }
 
 // Lines the reader passes over by their first character, as stored.

@@ -4,8 +4,14 @@ namespace kelvane {
 
 void State::emptyModel() {
   model.clear();
+  bindings.clear();
   lastGroup = -1;
   captionIndex = {};
+}
+
+host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound) {
+  if (!bound.control) throw host::HostError("control", "field " + field.caption + " has no control");
+  return *bound.control;
 }
 
 void showStatus(State& s, const std::string& text) {

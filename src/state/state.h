@@ -64,6 +64,24 @@ struct CaptionIndex {
   std::unordered_map<std::string, std::vector<FieldRef>> fields;
 };
 
+// The empty mark: what a slot holds once the user emptied its box, and what an empty
+// slot is saved as.
+inline constexpr const char* kEmptyMark = " ";
+
+// What page construction binds to a field: its controls and its value slots.
+struct FieldBinding {
+  std::shared_ptr<host::Control> control;
+  std::shared_ptr<host::Control> label;
+  std::vector<std::string> configValues;  // one slot per configuration
+};
+
+// What page construction binds to a group: its group box and its fields' bindings,
+// parallel to the group's fields.
+struct GroupBinding {
+  std::shared_ptr<host::Group> pageGroup;
+  std::vector<FieldBinding> fields;
+};
+
 struct State {
   State(platform::Platform& os) : platform(os) {}
 
@@ -80,8 +98,10 @@ struct State {
   std::int32_t pageCreateError = 0;
   bool callStatus = false;  // results of called procedures land here; it decides nothing
 
-  // The page definition model, from DispPropMgr to the close of the page.
+  // The page definition model, from DispPropMgr to the close of the page, and what the
+  // page bound to it: `bindings` is parallel to model.groups once construction began.
   pagedef::PageDefinition model;
+  std::vector<GroupBinding> bindings;
 
   // Page-wide values set by page construction.
   std::int16_t lastGroup = -1;
@@ -98,9 +118,31 @@ struct State {
   std::shared_ptr<host::Group> toolsGroup;
   std::array<std::shared_ptr<host::Control>, 4> toolButtons;
 
-  // Lets go of the model and of every host reference it holds.
+  // Lets go of the model, of its bindings and of every host reference they hold.
   void emptyModel();
+
+  // The binding of field `f` of group `g`; out_of_range when it was never bound.
+  FieldBinding& binding(std::size_t g, std::size_t f) { return bindings.at(g).fields.at(f); }
 };
+
+// A host object that must be there: a missing one is a failed host call.
+template <typename T>
+std::shared_ptr<T> required(std::shared_ptr<T> object, const char* operation) {
+  if (!object) throw host::HostError(operation, "no object returned");
+  return object;
+}
+
+// A field's input control; a field that was never bound is an error, not a crash.
+host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound);
+
+// Calls `visit(field, binding)` for every field of groups 0..lastGroup, in order.
+template <typename Visit>
+void forEachBoundField(State& s, Visit visit) {
+  for (int g = 0; g <= s.lastGroup; ++g) {
+    auto& fields = s.model.groups.at(g).fields;
+    for (std::size_t f = 0; f < fields.size(); ++f) visit(fields[f], s.binding(g, f));
+  }
+}
 
 // Shows `text` on the host's status bar (application frame, then SetStatusBarText).
 void showStatus(State& s, const std::string& text);

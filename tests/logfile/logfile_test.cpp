@@ -48,10 +48,10 @@ std::vector<std::string> defaults(BoundPage& p) {
 
 TEST(WriteLogFile, WritesTheHeaderThenRememberedFieldsWithAValue) {
   auto p = page({"C0", "C1"});
-  p->field(0, 0).configValues = {"A-100", "A-200"};
-  p->field(0, 1).configValues = {"B", "A"};
-  p->field(1, 0).configValues = {"not remembered", ""};
-  p->field(1, 1).configValues = {" ", "x"};  // emptied: not logged
+  p->bound(0, 0).configValues = {"A-100", "A-200"};
+  p->bound(0, 1).configValues = {"B", "A"};
+  p->bound(1, 0).configValues = {"not remembered", ""};
+  p->bound(1, 1).configValues = {" ", "x"};  // emptied: not logged
   EXPECT_TRUE(writeLogFile(p->s));
   EXPECT_EQ(p->os.fileText("Kelvane.log"), kHeader + "Part;A-100\r\nRev;B\r\n");
   EXPECT_THAT(p->host->statusTexts, IsEmpty());
@@ -107,7 +107,7 @@ TEST(WriteLogFile, AFailedCleanUpStillReportsTheFailure) {
 
 TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
   auto p = page();
-  p->field(0, 0).configValues.clear();
+  p->bound(0, 0).configValues.clear();
   EXPECT_FALSE(writeLogFile(p->s));
   EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
   EXPECT_FALSE(p->os.files.contains(p->os.pathOf("Kelvane.log")));

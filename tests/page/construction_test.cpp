@@ -195,7 +195,7 @@ TEST(DispPropMgr, DecodesTextBoxesOfGroupsTenAndTwentyDespiteTheirIdsMatchingFix
   session.doc->properties.set("USE_CONFIGS", "True");
   ASSERT_TRUE(session.connect());
   ASSERT_TRUE(session.open());
-  auto& groups = session.state().model.groups;
+  auto& groups = session.state().bindings;
 
   // 10003 is also the checkbox, 20001 also the reset button: the text boxes still
   // reach their own fields.
