@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "com/dispatch.h"
 #include "com/host_adapter.h"
 #include "com/host_server.h"
+#include "com/unknown.h"
 #include "com/server.h"
 #include "platform/windows_platform.h"
 #include "sim/sim.h"
@@ -208,11 +210,73 @@ TEST_F(ServerTest, FailedConnectionNamesTheMemberAndKeepsEarlierSteps) {
   VARIANT_BOOL connected = VARIANT_TRUE;
   EXPECT_EQ(addin->ConnectToSW(served.app.get(), 1, &connected), E_FAIL);
   EXPECT_EQ(connected, VARIANT_FALSE);
-  EXPECT_EQ(takeErrorDescription(), "host operation failed: CreatePropertyManagerPage: host operation failed: create-page");
+  EXPECT_EQ(takeErrorDescription(),
+            "host operation failed: create-page: CreatePropertyManagerPage: host operation failed: create-page");
   EXPECT_EQ(served.host->menu.size(), 2u);
   EXPECT_EQ(addin->ConnectToSW(nullptr, 1, &connected), E_INVALIDARG);
   EXPECT_EQ(addin->ConnectToSW(served.app.get(), 1, nullptr), E_POINTER);
   takeErrorDescription();
+}
+
+// Counts the calls that reach a host object and every object it hands out.
+struct CallCounts {
+  std::map<std::pair<const void*, std::wstring>, int> lookups;  // (object, name) -> GetIDsOfNames
+  int lookupTotal = 0;
+  int invokes = 0;
+};
+
+class CountingHost final : public Unknown<IDispatch> {
+ public:
+  CountingHost(ComPtr<IDispatch> inner, CallCounts& counts) : inner_(std::move(inner)), counts_(counts) {}
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+    return inner_->GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
+    ++counts_.lookups[{this, names[0]}];
+    ++counts_.lookupTotal;
+    return inner_->GetIDsOfNames(iid, names, count, lcid, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* argError) override {
+    ++counts_.invokes;
+    const HRESULT hr = inner_->Invoke(id, iid, lcid, flags, params, result, info, argError);
+    if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
+      ComPtr<IDispatch> inner = ComPtr<IDispatch>::adopt(result->pdispVal);
+      result->pdispVal = (new CountingHost(std::move(inner), counts_))->primary();
+    }
+    return hr;
+  }
+
+ private:
+  ComPtr<IDispatch> inner_;
+  CallCounts& counts_;
+};
+
+TEST_F(ServerTest, AddInLooksUpEachMemberOncePerHostObject) {
+  ServedHost served;
+  auto doc = served.host->newDocument();
+  doc->addConfiguration("Default");
+  served.host->activeDocument = doc;
+  CallCounts counts;
+  ComPtr<IDispatch> app = ComPtr<IDispatch>::adopt((new CountingHost(served.app, counts))->primary());
+  {
+    ComPtr<ISwAddin> addin = newAddIn();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(addin->ConnectToSW(app.get(), 1, &done), S_OK) << takeErrorDescription();
+    const auto before = counts;
+    ASSERT_EQ(served.host->pickMenu(), sim::SimHost::MenuResult::Ran);
+    ASSERT_TRUE(served.host->typeText(0, "A-100"));
+    ASSERT_TRUE(served.host->closePage(1));
+    EXPECT_EQ(doc->properties.get("Part_No"), "A-100");
+    EXPECT_GT(counts.invokes - before.invokes, counts.lookupTotal - before.lookupTotal)
+        << "controls, groups, the page and the application are asked for a name once";
+    ASSERT_EQ(addin->DisconnectFromSW(&done), S_OK);
+  }
+  for (const auto& [key, n] : counts.lookups) EXPECT_EQ(n, 1) << toUtf8(key.second);
+  served.host->page.reset();
+  served.held.clear();
 }
 
 // A host whose document answers its configuration names as an array of VARIANTs.
@@ -250,7 +314,7 @@ TEST_F(ServerTest, HostAdapterConvertsTheHostsAnswers) {
     doc->GetConfigurationCount();
     ADD_FAILURE();
   } catch (const host::HostError& e) {
-    EXPECT_EQ(e.operation(), "GetConfigurationCount");
+    EXPECT_EQ(e.operation(), "get-configuration-count") << "named as the simulated host names it";
   }
   EXPECT_THROW(doc->GetTitle(), host::HostError);
   struct Target : host::CallbackTarget {
