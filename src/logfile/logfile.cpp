@@ -80,7 +80,7 @@ void closeQuietly(platform::LineWriter& out) {
 // The new log goes to a temporary file that replaces the old one only once it is
 // complete, so a failure part-way keeps the remembered values of the last close.
 bool writeLogFile(State& s) {
-  return trapped(s, status::kLogWriteError, [&] {
+  return trapped(s, "writeLogFile", status::kLogWriteError, [&] {
     const std::string path = logPath(s);
     const std::string temporary = path + ".tmp";
     try {
@@ -107,7 +107,7 @@ bool writeLogFile(State& s) {
 bool readLogFile(State& s) {
   const std::string path = logPath(s);
   if (!s.platform.FileExists(path)) return false;
-  return trapped(s, status::kLogReadError, [&] {
+  return trapped(s, "readLogFile", status::kLogReadError, [&] {
     auto in = s.platform.OpenTextFile(path);
     Entries entries;
     try {

@@ -172,10 +172,24 @@ void buildAndShow(State& s, Progress& progress) {
   showStatus(s, std::string(kProgramTitle) + " " + kCopyrightNotice);
 }
 
+// Without a shown page no AfterClose will come to offer the command again, so do it
+// here and let the user retry once the cause is fixed. This is still the opening's
+// failure: an error here is trapped like the one that led here. menuStatus answers 1
+// first, so the command is offered even when the host keeps the old registration.
+void offerCommandAgain(State& s) {
+  s.menuEnabled = 1;
+  try {
+    removeMenuItems(s);
+    addMenuItems(s);
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, "DispPropMgr", e);
+  }
+}
+
 }  // namespace
 
 bool DispPropMgr(State& s) {
-  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get())) {
+  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get(), s.onFailure)) {
     showStatus(s, status::kIniReadError);
     return false;
   }
@@ -184,15 +198,10 @@ bool DispPropMgr(State& s) {
   try {
     buildAndShow(s, progress);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, "DispPropMgr", e);
   }
-  // Without a shown page no AfterClose will come to offer the command again, so do it
-  // here and let the user retry once the cause is fixed.
-  if (progress.menuUnavailable && !progress.shown) {
-    removeMenuItems(s);
-    s.menuEnabled = 1;
-    addMenuItems(s);
-  }
+  if (progress.menuUnavailable && !progress.shown) offerCommandAgain(s);
   showStatus(s, status::kExitOnError);
   return false;
 }

@@ -26,9 +26,9 @@ std::string getCP(host::Document& doc, const std::string& config, const std::str
 }
 
 bool readCP(State& s) {
-  return trapped(s, status::kReadError, [&] {
+  return trapped(s, "readCP", status::kReadError, [&] {
     forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
-      if (s.model.useConfigs) {
+      if (valuesPerConfiguration(s)) {
         for (int k = 0; k < s.configCount; ++k) {
           auto doc = activeDocument(s);
           b.configValues.at(k) = getCP(*doc, s.configNames.at(k), f.propName);
@@ -45,7 +45,7 @@ bool readCP(State& s) {
 // A field's slot changes only once its control has taken the value, so a failure
 // leaves the field being loaded with the slot it had.
 bool loadCP(State& s, std::int16_t cfg) {
-  return trapped(s, status::kLoadError, [&] {
+  return trapped(s, "loadCP", status::kLoadError, [&] {
     forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
       std::string& slot = b.configValues.at(cfg);
       host::Control& control = controlOf(f, b);
@@ -66,9 +66,9 @@ bool loadCP(State& s, std::int16_t cfg) {
 }
 
 bool saveCP(State& s) {
-  return trapped(s, status::kSaveError, [&] {
+  return trapped(s, "saveCP", status::kSaveError, [&] {
     forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
-      if (s.model.useConfigs) {
+      if (valuesPerConfiguration(s)) {
         for (int k = 0; k < s.configCount; ++k) {
           std::string& v = b.configValues.at(k);
           v = normalised(v);

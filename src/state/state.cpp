@@ -28,10 +28,11 @@ std::shared_ptr<host::Document> activeDocument(State& s) {
   return doc;
 }
 
-bool trapped(State& s, const char* statusText, const std::function<bool()>& body) {
+bool trapped(State& s, const char* procedure, const char* statusText, const std::function<bool()>& body) {
   try {
     return body();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, procedure, e);
   }
   showStatus(s, statusText);
   return false;

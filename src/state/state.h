@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
 #include "host/host.h"
 #include "pagedef/model.h"
 #include "platform/platform.h"
@@ -98,6 +99,10 @@ struct State {
   std::int32_t pageCreateError = 0;
   bool callStatus = false;  // results of called procedures land here; it decides nothing
 
+  // Sees every exception that a trap stops, with the trapping procedure's name; empty
+  // by default. Diagnostics only: what the user sees does not depend on it.
+  FailureHook onFailure;
+
   // The page definition model, from DispPropMgr to the close of the page, and what the
   // page bound to it: `bindings` is parallel to model.groups once construction began.
   pagedef::PageDefinition model;
@@ -125,6 +130,11 @@ struct State {
   FieldBinding& binding(std::size_t g, std::size_t f) { return bindings.at(g).fields.at(f); }
 };
 
+// Whether values are kept per configuration. They are only when the document has
+// configurations to keep them in; without any, slot 0 is the document-wide value
+// whatever the mode says, so that what the user types is not lost.
+inline bool valuesPerConfiguration(const State& s) { return s.model.useConfigs && s.configCount > 0; }
+
 // A host object that must be there: a missing one is a failed host call.
 template <typename T>
 std::shared_ptr<T> required(std::shared_ptr<T> object, const char* operation) {
@@ -150,9 +160,10 @@ void showStatus(State& s, const std::string& text);
 // The active document, fetched anew; throws HostError("active-document") when none.
 std::shared_ptr<host::Document> activeDocument(State& s);
 
-// The error trap of a procedure: runs `body`; when it throws, shows `statusText` and
-// returns false. An error while showing the text reaches the caller.
-bool trapped(State& s, const char* statusText, const std::function<bool()>& body);
+// The error trap of `procedure`: runs `body`; when it throws, hands the exception to
+// the failure hook, shows `statusText` and returns false. An error while showing the
+// text reaches the caller.
+bool trapped(State& s, const char* procedure, const char* statusText, const std::function<bool()>& body);
 
 // Menu registration: remove for document types 1 then 2; add for 1 then 2.
 void removeMenuItems(State& s);

@@ -73,7 +73,7 @@ std::string partText(State& s, const CaptionIndex& index, const std::string& par
 }  // namespace
 
 bool buildComposites(State& s) {
-  return trapped(s, status::kCompositeError, [&] {
+  return trapped(s, "buildComposites", status::kCompositeError, [&] {
     const CaptionIndex& index = captionIndex(s);
     for (const auto& composite : s.model.composites) {
       pagedef::FieldDef& target =

@@ -4,7 +4,7 @@ namespace kelvane {
 
 // Each field is finished, control and slot, before the next one is touched.
 bool resetFields(State& s, std::int16_t mode) {
-  return trapped(s, status::kResetError, [&] {
+  return trapped(s, "resetFields", status::kResetError, [&] {
     for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
       auto& fields = s.model.groups[g].fields;
       for (std::size_t i = 0; i < fields.size(); ++i) {
