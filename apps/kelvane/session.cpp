@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -263,7 +264,15 @@ int runSession(const SessionOptions& options, std::istream& in, std::ostream& ou
     }
   }
 #endif
-  if (!addin) addin = std::make_unique<swAddIn>(platform);
+  if (!addin) {
+    auto inProcess = std::make_unique<swAddIn>(platform);
+    if (options.verbose) {
+      inProcess->state().onFailure = [&out](std::string_view procedure, const std::exception& e) {
+        out << "trace: " << procedure << ": " << e.what() << '\n';
+      };
+    }
+    addin = std::move(inProcess);
+  }
   {
     Session session(host, platform, out, std::move(addin));
     session.connect(options.cookie);

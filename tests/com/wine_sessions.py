@@ -193,6 +193,9 @@ def compare_case(name, case, options, wine, windir):
     if any("--addin-dir" in args for args in runs):
         print("%s: not compared: it names another add-in folder, and through COM the folder is the DLL's" % name)
         return []
+    if any("--verbose" in args for args in runs):
+        print("%s: not compared: the causes that --verbose prints stay inside the DLL" % name)
+        return []
 
     native_work = os.path.join(options.work, "native")
     os.makedirs(native_work, exist_ok=True)
