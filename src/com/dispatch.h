@@ -27,14 +27,15 @@ class Dispatcher {
 
   // Calls member `name` with `args` in their written order (for a put, the new value
   // last) and answers the result. Any failure throws host::HostError(operation) whose
-  // detail names the member and carries the callee's error description.
+  // detail names the member and carries the callee's error description. `name` is
+  // kept as given, so it must outlive the object: a string literal.
   Variant call(const char* operation, const char* name, Call kind, std::vector<Variant> args = {});
 
  private:
   DISPID idOf(const char* name);
 
   ComPtr<IDispatch> object_;
-  std::vector<std::pair<const char*, DISPID>> ids_;  // names are literals: compared by address
+  std::vector<std::pair<const char*, DISPID>> ids_;  // by name; the names are literals, kept by pointer
 };
 
 // A single call by name on an object that is not kept: looks the member up each time.
