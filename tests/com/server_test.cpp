@@ -295,6 +295,72 @@ TEST_F(ServerTest, AddInLooksUpEachMemberOncePerHostObject) {
   served.held.clear();
 }
 
+TEST_F(ServerTest, HostAdapterNamesEachFailedOperationAsTheSimulatedHostDoes) {
+  ServedHost served;
+  auto simDoc = served.host->newDocument();
+  simDoc->addConfiguration("Default");
+  served.host->activeDocument = simDoc;
+  AddinObjects objects;
+  objects.wrapHandler = [](std::shared_ptr<host::PropertyManagerPage2Handler>) {
+    ComPtr<IDispatch> handler;
+    EXPECT_EQ(createPageHandler(IID_IDispatch, handler.putVoid()), S_OK);
+    return handler;
+  };
+  ComApplication app(served.app, std::move(objects));
+  std::int32_t errors = 0;
+  auto page = app.CreatePropertyManagerPage("Kelvane 1.1", 7, nullptr, errors);
+  auto group = page->AddGroupBox(1, "Part", 12);
+  auto box = group->AddControl(1, host::code::kKindTextbox, "", 2, 7, "Name");
+  auto combo = group->AddControl(2, host::code::kKindCombobox, "", 2, 7, "Kind");
+  auto check = group->AddControl(3, host::code::kKindCheckbox, "Use", 2, 7, "Use");
+  combo->AddItems("A");
+  auto doc = app.ActiveDoc();
+  auto configuration = doc->GetActiveConfiguration();
+
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"active-document", [&] { app.ActiveDoc(); }},
+      {"frame", [&] { app.GetFrame(); }},
+      {"set-status-bar-text", [&] { app.GetFrame()->SetStatusBarText("x"); }},
+      {"remove-menu-item", [&] { app.RemoveMenu(1, "p", "c"); }},
+      {"menu-name", [&] { app.GetLocalizedMenuName(4); }},
+      {"add-menu-item", [&] { app.AddMenuItem2(1, 1, "p", 0, "c", "e", "h"); }},
+      {"create-page", [&] { app.CreatePropertyManagerPage("t", 7, nullptr, errors); }},
+      {"add-custom-property", [&] { doc->AddCustomInfo3("", "a", 30, "v"); }},
+      {"get-custom-property", [&] { doc->GetCustomInfo2("", "a"); }},
+      {"set-custom-property", [&] { doc->SetCustomInfo2("", "a", "v"); }},
+      {"delete-custom-property", [&] { doc->DeleteCustomInfo2("", "a"); }},
+      {"get-configuration-count", [&] { doc->GetConfigurationCount(); }},
+      {"get-configuration-names", [&] { doc->GetConfigurationNames(); }},
+      {"get-active-configuration", [&] { doc->GetActiveConfiguration(); }},
+      {"configuration-name", [&] { configuration->Name(); }},
+      {"get-title", [&] { doc->GetTitle(); }},
+      {"get-user-preference-double", [&] { doc->GetUserPreferenceDoubleValue(7); }},
+      {"add-group", [&] { page->AddGroupBox(2, "g", 12); }},
+      {"show-page", [&] { page->Show(); }},
+      {"close-page", [&] { page->Close(true); }},
+      {"add-control", [&] { group->AddControl(5, host::code::kKindTextbox, "", 2, 7, "t"); }},
+      {"set-checked", [&] { check->SetChecked(true); }},
+      {"set-enabled", [&] { combo->SetEnabled(true); }},
+      {"add-items", [&] { combo->AddItems("B"); }},
+      {"get-current-selection", [&] { combo->GetCurrentSelection(); }},
+      {"set-current-selection", [&] { combo->SetCurrentSelection(0); }},
+      {"item-text", [&] { combo->ItemText(0); }},
+      {"get-text", [&] { box->GetText(); }},
+      {"set-text", [&] { box->SetText("x"); }},
+  };
+  for (const auto& [operation, call] : cases) {
+    served.host->faults->failNext(operation);
+    try {
+      call();
+      ADD_FAILURE() << operation << ": no error";
+    } catch (const host::HostError& e) {
+      EXPECT_EQ(e.operation(), operation);
+    }
+    served.host->faults->clear();
+  }
+  served.host->page.reset();
+}
+
 // A host whose document answers its configuration names as an array of VARIANTs.
 class VariantNamesHost : public DispatchServer {
  public:
