@@ -7,6 +7,8 @@
    registered DLL through COM. Both must print the same lines (an "error:" line up to
    the call it names), exit alike, and leave the same files; the first line of
    Kelvane.log (its date) and the add-in's folder, where it shows, are normalised.
+   Cases with --addin-dir or --verbose are not compared (through COM the add-in's
+   folder is the DLL's, and the causes --verbose prints stay inside the DLL).
 3. Unregisters the DLL and checks that every entry is gone.
 
 Exit status 0 when all holds, 1 otherwise, 77 (skipped) when the native program is
