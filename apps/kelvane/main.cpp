@@ -41,10 +41,16 @@ int main(int argc, char** argv) {
       ->needs(docOption);
   sessionCommand->add_option("--script", session.script, "the commands (default: standard input)");
   sessionCommand->add_option("--cookie", session.cookie, "the cookie passed at connection")->capture_default_str();
+  [[maybe_unused]] auto* verboseFlag = sessionCommand->add_flag(
+      "--verbose", session.verbose,
+      "also print the cause of each error that the add-in stops and reports by a status text only, "
+      "as \"trace: PROCEDURE: what\"");
 #ifdef _WIN32
-  sessionCommand->add_flag("--com", session.com,
-                           "load the registered Kelvane.dll through COM, as the CAD host does; the add-in's "
-                           "folder is then the DLL's folder, which --addin-dir must name");
+  sessionCommand
+      ->add_flag("--com", session.com,
+                 "load the registered Kelvane.dll through COM, as the CAD host does; the add-in's "
+                 "folder is then the DLL's folder, which --addin-dir must name")
+      ->excludes(verboseFlag);  // the causes stay inside the DLL
 #endif
   sessionCommand->footer(std::string("\n") + kScriptHelp +
                          "\nWhile it runs, each line the user would see is printed: \"status: TEXT\", "

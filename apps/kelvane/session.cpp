@@ -4,6 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -261,7 +262,15 @@ int runSession(const SessionOptions& options, std::istream& in, std::ostream& ou
     }
   }
 #endif
-  if (!addin) addin = std::make_unique<swAddIn>(platform);
+  if (!addin) {
+    auto inProcess = std::make_unique<swAddIn>(platform);
+    if (options.verbose) {
+      inProcess->state().onFailure = [&out](std::string_view procedure, const std::exception& e) {
+        printLine(out, "trace: " + std::string(procedure) + ": " + e.what());
+      };
+    }
+    addin = std::move(inProcess);
+  }
   {
     Session session(host, platform, out, std::move(addin));
     session.connect(options.cookie);

@@ -15,6 +15,7 @@ struct SessionOptions {
   std::optional<std::string> script;   // the commands; default: `in`
   std::int32_t cookie = 1;
   bool com = false;                    // Windows build: the registered Kelvane.dll through COM
+  bool verbose = false;                // print each error a trap stops: "trace: PROCEDURE: what"
 };
 
 // Runs one session and returns the exit status: 0 when the script ran to its end,

@@ -58,4 +58,13 @@ std::string takeErrorDescription() {
   return description.utf8();
 }
 
+std::string errorText(HRESULT hr) {
+  std::string text = takeErrorDescription();
+  return text.empty() ? hresultText(hr) : text;
+}
+
+void checkCall(HRESULT hr) {
+  if (FAILED(hr)) throw ComError(hr, errorText(hr));
+}
+
 }  // namespace kelvane::com

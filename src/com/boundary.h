@@ -39,4 +39,10 @@ HRESULT guardedHr(REFIID iid, EXCEPINFO* info, Body&& body) noexcept {
 // "" when there is none.
 std::string takeErrorDescription();
 
+// Why a call failed with `hr`: the callee's IErrorInfo text (taken and cleared), else
+// the HRESULT ("0x80004005").
+std::string errorText(HRESULT hr);
+// Throws ComError(hr, errorText(hr)) when `hr` failed.
+void checkCall(HRESULT hr);
+
 }  // namespace kelvane::com

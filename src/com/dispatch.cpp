@@ -1,6 +1,6 @@
 #include "com/dispatch.h"
 
-#include <algorithm>
+#include <cstring>
 
 #include "com/boundary.h"
 #include "host/host.h"
@@ -20,24 +20,19 @@ std::string failureText(HRESULT hr, EXCEPINFO& info) {
     const std::string text = description.utf8();
     return text.empty() ? hresultText(code) : text;
   }
-  const std::string text = takeErrorDescription();
-  return text.empty() ? hresultText(hr) : text + " (" + hresultText(hr) + ")";
+  return errorText(hr);
 }
 
-}  // namespace
-
-bool sameName(const wchar_t* a, const wchar_t* b) {
-  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-Variant callByName(IDispatch* object, const std::string& name, Call kind, std::vector<Variant> args) {
-  if (!object) throw host::HostError(name, "no object");
+DISPID lookUp(IDispatch* object, const std::string& name) {
   std::wstring wideName = toUtf16(name);
   LPOLESTR names[] = {wideName.data()};
   DISPID id = DISPID_UNKNOWN;
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) throw host::HostError(name, "unknown member (" + hresultText(hr) + ")");
+  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) throw ComError(hr, "unknown member (" + hresultText(hr) + ")");
+  return id;
+}
 
+Variant invoke(IDispatch* object, DISPID id, Call kind, std::vector<Variant>& args) {
   // DISPPARAMS wants the arguments last to first.
   std::vector<VARIANT> reversed;
   reversed.reserve(args.size());
@@ -51,30 +46,51 @@ Variant callByName(IDispatch* object, const std::string& name, Call kind, std::v
   Variant result;
   EXCEPINFO info{};
   UINT argError = 0;
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, static_cast<WORD>(kind), &params,
-                      kind == Call::Put ? nullptr : result.put(), &info, &argError);
+  const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, static_cast<WORD>(kind), &params,
+                                    kind == Call::Put ? nullptr : result.put(), &info, &argError);
   // `reversed` only borrowed the VARIANTs of `args`, which still own them.
-  if (FAILED(hr)) throw host::HostError(name, failureText(hr, info));
+  if (FAILED(hr)) throw ComError(hr, failureText(hr, info));
   return result;
 }
 
-HRESULT DispatchServer::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch) {
-    *out = static_cast<IDispatch*>(this);
-    AddRef();
-    return S_OK;
+// The core sees a failed member as a failed host operation.
+template <class Body>
+Variant asOperation(const char* operation, const std::string& name, Body&& body) {
+  try {
+    return body();
+  } catch (const ComError& e) {
+    throw host::HostError(operation, name + ": " + e.what());
   }
-  *out = nullptr;
-  return E_NOINTERFACE;
 }
 
-ULONG DispatchServer::AddRef() { return ++refs_; }
+}  // namespace
 
-ULONG DispatchServer::Release() {
-  const ULONG left = --refs_;
-  if (left == 0) delete this;
-  return left;
+bool sameName(const wchar_t* a, const wchar_t* b) {
+  return CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+Variant Dispatcher::call(const char* operation, const char* name, Call kind, std::vector<Variant> args) {
+  return asOperation(operation, name, [&] {
+    if (!object_) throw ComError(E_POINTER, "no object");
+    return invoke(object_.get(), idOf(name), kind, args);
+  });
+}
+
+DISPID Dispatcher::idOf(const char* name) {
+  for (const auto& [known, id] : ids_) {
+    if (std::strcmp(known, name) == 0) return id;
+  }
+  const DISPID id = lookUp(object_.get(), name);
+  ids_.emplace_back(name, id);
+  return id;
+}
+
+Variant callByName(IDispatch* object, const char* operation, const std::string& name, Call kind,
+                   std::vector<Variant> args) {
+  return asOperation(operation, name, [&] {
+    if (!object) throw ComError(E_POINTER, "no object");
+    return invoke(object, lookUp(object, name), kind, args);
+  });
 }
 
 HRESULT DispatchServer::GetTypeInfoCount(UINT* count) {

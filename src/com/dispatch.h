@@ -1,13 +1,14 @@
-// Late binding, both ways. callByName() is the client: it calls a member of a host
-// object by name, as the host's dual interfaces allow. DispatchServer is the server:
-// an IDispatch whose members are looked up by name in a table of handlers.
+// Late binding, both ways. Dispatcher and callByName() are the client: they call a
+// member of a host object by name, as the host's dual interfaces allow. DispatchServer
+// is the server: an IDispatch whose members are looked up by name in a table of
+// handlers.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "com/unknown.h"
 #include "com/wrappers.h"
 
 namespace kelvane::com {
@@ -18,24 +19,38 @@ enum class Call : WORD {
   Put = DISPATCH_PROPERTYPUT,
 };
 
-// Calls member `name` of `object` with `args` in their written order (for a put, the
-// new value last) and answers the result. Any failure throws host::HostError whose
-// message names the member and carries the callee's error description.
-Variant callByName(IDispatch* object, const std::string& name, Call kind, std::vector<Variant> args = {});
+// One host object reached by name. Each member name is looked up (GetIDsOfNames) once
+// per object and its DISPID kept, so repeated calls cost one round trip each.
+class Dispatcher {
+ public:
+  explicit Dispatcher(ComPtr<IDispatch> object) : object_(std::move(object)) {}
+
+  // Calls member `name` with `args` in their written order (for a put, the new value
+  // last) and answers the result. Any failure throws host::HostError(operation) whose
+  // detail names the member and carries the callee's error description. `name` is
+  // kept as given, so it must outlive the object: a string literal.
+  Variant call(const char* operation, const char* name, Call kind, std::vector<Variant> args = {});
+
+ private:
+  DISPID idOf(const char* name);
+
+  ComPtr<IDispatch> object_;
+  std::vector<std::pair<const char*, DISPID>> ids_;  // by name; the names are literals, kept by pointer
+};
+
+// A single call by name on an object that is not kept: looks the member up each time.
+Variant callByName(IDispatch* object, const char* operation, const std::string& name, Call kind,
+                   std::vector<Variant> args = {});
 
 // True when two member names match as Automation matches them (ignoring case).
 bool sameName(const wchar_t* a, const wchar_t* b);
 
-class DispatchServer : public IDispatch {
+class DispatchServer : public Unknown<IDispatch> {
  public:
   // The arguments in their written order; for a put, the new value last. An
   // out-argument arrives as a VT_BYREF VARIANT.
   using Args = std::vector<VARIANT*>;
   using Handler = std::function<Variant(Call kind, Args& args)>;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
@@ -55,7 +70,6 @@ class DispatchServer : public IDispatch {
 
  private:
   std::vector<std::pair<std::wstring, Handler>> members_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // Creates a DispatchServer-derived object; the caller owns its one reference.

@@ -1,11 +1,13 @@
 // The core's host objects over the real host's IDispatch objects: every operation is
-// a call by name (callByName), with text converted between UTF-8 and UTF-16. A failed
-// call throws host::HostError naming the member.
+// a call by name (Dispatcher), with text converted between UTF-8 and UTF-16. A failed
+// call throws host::HostError with the operation's name, as the simulated host does,
+// and the member's name and the host's reason in its detail.
 #pragma once
 
 #include <functional>
 #include <memory>
 
+#include "com/dispatch.h"
 #include "com/wrappers.h"
 #include "host/host.h"
 
@@ -39,7 +41,7 @@ class ComApplication : public host::Application {
       std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) override;
 
  private:
-  ComPtr<IDispatch> app_;
+  Dispatcher app_;
   AddinObjects addin_;
 };
 

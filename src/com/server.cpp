@@ -6,6 +6,7 @@
 #include "com/boundary.h"
 #include "com/dispatch.h"
 #include "com/host_adapter.h"
+#include "com/unknown.h"
 #include "platform/windows_platform.h"
 
 namespace kelvane::com {
@@ -41,44 +42,16 @@ HRESULT typeInfoOf(REFIID iid, ITypeInfo** info) {
   return library->GetTypeInfoOfGuid(iid, info);
 }
 
-// Reference counting and the module's object count, shared by the COM classes.
+// Every live object of the module keeps it from unloading.
 class Counted {
  protected:
   Counted() { ++module().objects; }
   ~Counted() { --module().objects; }
-  ULONG addRef() { return ++refs_; }
-  template <class Self>
-  ULONG release(Self* self) {
-    const ULONG left = --refs_;
-    if (left == 0) delete self;
-    return left;
-  }
-
- private:
-  std::atomic<ULONG> refs_{1};
 };
 
-class AddIn final : public _swAddIn, public ISwAddin, public ISupportErrorInfo, Counted {
+class AddIn final : public Unknown<_swAddIn, ISwAddin, ISupportErrorInfo>, Counted {
  public:
   AddIn() : platform_(reinterpret_cast<std::uintptr_t>(module().instance)), core_(platform_) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__swAddIn) {
-      *out = static_cast<_swAddIn*>(this);
-    } else if (iid == IID_ISwAddin) {
-      *out = static_cast<ISwAddin*>(this);
-    } else if (iid == IID_ISupportErrorInfo) {
-      *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    addRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return release(this); }
 
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
@@ -174,31 +147,11 @@ class AddIn final : public _swAddIn, public ISwAddin, public ISupportErrorInfo, 
   kelvane::swAddIn core_;
 };
 
-class PageHandler final : public _swPropMgrHdlr,
-                          public IPropertyManagerPage2Handler,
-                          public ISupportErrorInfo,
+class PageHandler final : public Unknown<_swPropMgrHdlr, IPropertyManagerPage2Handler, ISupportErrorInfo>,
                           Counted {
  public:
   PageHandler(std::shared_ptr<host::PropertyManagerPage2Handler> handler, IUnknown* owner)
       : handler_(std::move(handler)), owner_(owner) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__swPropMgrHdlr) {
-      *out = static_cast<_swPropMgrHdlr*>(this);
-    } else if (iid == IID_IPropertyManagerPage2Handler) {
-      *out = static_cast<IPropertyManagerPage2Handler*>(this);
-    } else if (iid == IID_ISupportErrorInfo) {
-      *out = static_cast<ISupportErrorInfo*>(this);
-    } else {
-      *out = nullptr;
-      return E_NOINTERFACE;
-    }
-    addRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return release(this); }
 
   // _swPropMgrHdlr has no members of its own.
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -282,23 +235,10 @@ class PageHandler final : public _swPropMgrHdlr,
   ComPtr<IUnknown> owner_;
 };
 
-class ClassFactory final : public IClassFactory, Counted {
+class ClassFactory final : public Unknown<IClassFactory>, Counted {
  public:
   using Create = HRESULT (*)(REFIID, void**);
   explicit ClassFactory(Create create) : create_(create) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      addRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return addRef(); }
-  ULONG STDMETHODCALLTYPE Release() override { return release(this); }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -335,16 +275,15 @@ HRESULT createAs(REFIID iid, void** out, Make make) {
 }  // namespace
 
 HRESULT createAddIn(REFIID iid, void** out) {
-  return createAs(iid, out, [] { return static_cast<ISwAddin*>(new AddIn()); });
+  return createAs(iid, out, [] { return new AddIn(); });
 }
 
 HRESULT createPageHandler(REFIID iid, void** out) {
-  return createAs(iid, out, [] { return static_cast<IPropertyManagerPage2Handler*>(new PageHandler(nullptr, nullptr)); });
+  return createAs(iid, out, [] { return new PageHandler(nullptr, nullptr); });
 }
 
 ComPtr<IDispatch> wrapPageHandler(std::shared_ptr<host::PropertyManagerPage2Handler> handler, IUnknown* owner) {
-  auto* object = new PageHandler(std::move(handler), owner);
-  return ComPtr<IDispatch>::adopt(static_cast<_swPropMgrHdlr*>(object));
+  return ComPtr<IDispatch>::adopt((new PageHandler(std::move(handler), owner))->primary());
 }
 
 HRESULT getClassObject(REFCLSID clsid, REFIID iid, void** out) {

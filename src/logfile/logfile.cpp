@@ -20,16 +20,14 @@ void writeEntries(State& s, platform::LineWriter& out) {
   out.WriteLine(std::string("# Kelvane is ") + kCopyrightNotice);
   out.WriteLine("# Do not edit of modify this file");
   out.WriteLine("");
-  for (int i = 0; i <= s.lastGroup; ++i) {
-    for (const auto& f : s.model.groups.at(i).fields) {
-      if (!f.remember) continue;
-      const std::string& value = f.configValues.at(0);
-      if (value == " ") continue;
-      // A line break in a value would start a line of its own, read back as another
-      // field's entry: each is written as a blank.
-      out.WriteLine(f.caption + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
-    }
-  }
+  forEachBoundField(s, [&](const pagedef::FieldDef& f, const FieldBinding& b) {
+    if (!f.remember) return;
+    const std::string& value = b.configValues.at(0);
+    if (value == kEmptyMark) return;
+    // A line break in a value would start a line of its own, read back as another
+    // field's entry: each is written as a blank.
+    out.WriteLine(f.caption + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
+  });
 }
 
 // Lines the reader passes over by their first character, as stored.
@@ -79,7 +77,7 @@ void closeQuietly(platform::LineReader& in) {
 // remembered values of the last close. A Kelvane.log that is a symbolic link is
 // followed: the file it names is replaced, as with the documents.
 bool writeLogFile(State& s) {
-  return trapped(s, status::kLogWriteError, [&] {
+  return trapped(s, "writeLogFile", status::kLogWriteError, [&] {
     auto out = s.platform.CreateTextFile(logPath(s));
     writeEntries(s, *out);  // dropping the writer unclosed leaves the old log
     out->Close();
@@ -90,7 +88,7 @@ bool writeLogFile(State& s) {
 bool readLogFile(State& s) {
   const std::string path = logPath(s);
   if (!s.platform.FileExists(path)) return false;
-  return trapped(s, status::kLogReadError, [&] {
+  return trapped(s, "readLogFile", status::kLogReadError, [&] {
     auto in = s.platform.OpenTextFile(path);
     Entries entries;
     try {

@@ -23,13 +23,6 @@ constexpr int kCompositeOptions = 5;
 constexpr int kButtonOptions = 3;
 constexpr int kDisabledButtonOptions = 0;
 
-// A host that answers with no object has failed the call.
-template <typename T>
-std::shared_ptr<T> required(std::shared_ptr<T> object, const char* operation) {
-  if (!object) throw host::HostError(operation, "no object returned");
-  return object;
-}
-
 std::shared_ptr<host::Control> addControl(host::Group& group, int id, int kind,
                                           const std::string& caption, int options,
                                           const std::string& tip) {
@@ -74,32 +67,37 @@ void listConfigurations(State& s) {
   }
 }
 
-void addFieldControls(State& s, int g, pagedef::GroupDef& group) {
+void addFieldControls(State& s, int g, const pagedef::GroupDef& group, GroupBinding& bound) {
   for (int f = 0; f < static_cast<int>(group.fields.size()); ++f) {
-    pagedef::FieldDef& field = group.fields[f];
+    const pagedef::FieldDef& field = group.fields[f];
+    FieldBinding& binding = bound.fields[f];
     // Slot 0 holds the document-wide value, so it exists even for a document that
     // reports no configuration at all.
-    field.configValues.assign(std::max<int>(s.configCount, 1), "");
-    field.label = addControl(*group.pageGroup, g * 1000 + 2 * f + 1, host::code::kKindLabel,
-                             field.caption, kLabelOptions, field.caption);
+    binding.configValues.assign(std::max<int>(s.configCount, 1), "");
+    binding.label = addControl(*bound.pageGroup, g * 1000 + 2 * f + 1, host::code::kKindLabel,
+                               field.caption, kLabelOptions, field.caption);
     const int kind = field.isTextBox() ? host::code::kKindTextbox : host::code::kKindCombobox;
     const int options = field.isTextBox() && field.defaultValue == pagedef::kCompositeMark
                             ? kCompositeOptions
                             : kInputOptions;
-    field.control = addControl(*group.pageGroup, g * 1000 + f, kind, "", options, field.caption);
-    for (const pagedef::ListItem& item : field.items) field.control->AddItems(item.text);
+    binding.control = addControl(*bound.pageGroup, g * 1000 + f, kind, "", options, field.caption);
+    for (const pagedef::ListItem& item : field.items) binding.control->AddItems(item.text);
   }
 }
 
 void addDefinedGroups(State& s, host::Page& page) {
-  auto& groups = s.model.groups;
+  const auto& groups = s.model.groups;
   if (groups.empty()) throw std::out_of_range("upper bound of an empty table");
   s.lastGroup = checked16(static_cast<long long>(groups.size()) - 1, "last group");
+  // Shaped like the model first: a field not reached yet has no control and no slot.
+  s.bindings.assign(groups.size(), {});
+  for (std::size_t g = 0; g < groups.size(); ++g) s.bindings[g].fields.resize(groups[g].fields.size());
   for (int g = 0; g <= s.lastGroup; ++g) {
-    pagedef::GroupDef& group = groups[g];
-    group.pageGroup = addGroup(page, g, group.name,
+    const pagedef::GroupDef& group = groups[g];
+    GroupBinding& bound = s.bindings[g];
+    bound.pageGroup = addGroup(page, g, group.name,
                                group.expanded ? kGroupOptions : kCollapsedGroupOptions);
-    addFieldControls(s, g, group);
+    addFieldControls(s, g, group, bound);
   }
 }
 
@@ -174,10 +172,24 @@ void buildAndShow(State& s, Progress& progress) {
   showStatus(s, std::string(kProgramTitle) + " " + kCopyrightNotice);
 }
 
+// Without a shown page no AfterClose will come to offer the command again, so do it
+// here and let the user retry once the cause is fixed. This is still the opening's
+// failure: an error here is trapped like the one that led here. menuStatus answers 1
+// first, so the command is offered even when the host keeps the old registration.
+void offerCommandAgain(State& s) {
+  s.menuEnabled = 1;
+  try {
+    removeMenuItems(s);
+    addMenuItems(s);
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, "DispPropMgr", e);
+  }
+}
+
 }  // namespace
 
 bool DispPropMgr(State& s) {
-  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get())) {
+  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get(), s.onFailure)) {
     showStatus(s, status::kIniReadError);
     return false;
   }
@@ -186,15 +198,10 @@ bool DispPropMgr(State& s) {
   try {
     buildAndShow(s, progress);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, "DispPropMgr", e);
   }
-  // Without a shown page no AfterClose will come to offer the command again, so do it
-  // here and let the user retry once the cause is fixed.
-  if (progress.menuUnavailable && !progress.shown) {
-    removeMenuItems(s);
-    s.menuEnabled = 1;
-    addMenuItems(s);
-  }
+  if (progress.menuUnavailable && !progress.shown) offerCommandAgain(s);
   showStatus(s, status::kExitOnError);
   return false;
 }

@@ -13,22 +13,16 @@
 namespace kelvane {
 namespace {
 
-template <typename T>
-T& required(const std::shared_ptr<T>& object, const char* what) {
-  if (!object) throw std::logic_error(std::string("no ") + what + " on the page");
-  return *object;
-}
-
-std::string& slotOf(pagedef::FieldDef& field, std::int16_t config) {
+std::string& slotOf(FieldBinding& field, std::int16_t config) {
   if (config < 0) throw std::out_of_range("configuration index " + std::to_string(config));
   return field.configValues.at(config);
 }
 
-// A box showing the empty mark " " to which the user added one character reports
-// two characters; keep only the new one. An emptied box is recorded as the mark.
+// A box showing the empty mark to which the user added one character reports two
+// characters; keep only the new one. An emptied box is recorded as the mark.
 std::string typedValue(const std::string& text) {
-  if (text::charCount(text) == 2 && text::firstChar(text) == " ") return text.substr(1);
-  if (text.empty()) return " ";
+  if (text::charCount(text) == 2 && text::firstChar(text) == kEmptyMark) return text.substr(1);
+  if (text.empty()) return kEmptyMark;
   return text;
 }
 
@@ -41,6 +35,8 @@ pagedef::FieldDef& swPropMgrHdlr::decodeField(std::int32_t id) {
     throw std::out_of_range("control id " + std::to_string(id));
   return s_.model.groups.at(curGroup).fields.at(curField);
 }
+
+FieldBinding& swPropMgrHdlr::decodedBinding() { return s_.binding(curGroup, curField); }
 
 void swPropMgrHdlr::PropertyManagerPage2Handler_OnClose(std::int32_t reason) {
   if (reason == host::code::kCloseOkay) {
@@ -73,7 +69,7 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_OnCheckboxCheck(std::int32_t id,
     s_.model.useConfigs = checked;
     s_.callStatus = readCP(s_);
     s_.callStatus = loadCP(s_, s_.currentConfig);
-    required(s_.configCombo, "configuration combo box").SetEnabled(s_.model.useConfigs);
+    required(s_.configCombo, "configuration combo box")->SetEnabled(s_.model.useConfigs);
   }
   s_.callStatus = buildComposites(s_);
 }
@@ -102,8 +98,8 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_OnButtonPress(std::int32_t id) {
 
 void swPropMgrHdlr::PropertyManagerPage2Handler_OnTextboxChanged(std::int32_t id,
                                                                  const std::string& text) {
-  pagedef::FieldDef& field = decodeField(id);
-  slotOf(field, s_.currentConfig) = typedValue(text);
+  decodeField(id);
+  slotOf(decodedBinding(), s_.currentConfig) = typedValue(text);
   s_.callStatus = buildComposites(s_);
 }
 
@@ -113,13 +109,13 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_OnComboboxSelectionChanged(std::
                                                                            std::int32_t item) {
   if (id == ids::kConfigCombo) {
     s_.currentConfig = checked16(item, "configuration index");
-    required(s_.useConfigsCheck, "Use Configurations checkbox").SetEnabled(item == 0);
+    required(s_.useConfigsCheck, "Use Configurations checkbox")->SetEnabled(item == 0);
     s_.callStatus = loadCP(s_, s_.currentConfig);
   } else {
     pagedef::FieldDef& field = decodeField(id);
-    const std::string chosen =
-        required(field.control, "field control").ItemText(checked16(item, "item index"));
-    slotOf(field, s_.currentConfig) = chosen;
+    FieldBinding& bound = decodedBinding();
+    const std::string chosen = controlOf(field, bound).ItemText(checked16(item, "item index"));
+    slotOf(bound, s_.currentConfig) = chosen;
   }
   s_.callStatus = buildComposites(s_);
 }

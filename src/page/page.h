@@ -42,6 +42,8 @@ class swPropMgrHdlr : public host::PropertyManagerPage2Handler {
  private:
   // The field addressed by an input-control id; sets curGroup and curField.
   pagedef::FieldDef& decodeField(std::int32_t id);
+  // The binding of the field decodeField last found.
+  FieldBinding& decodedBinding();
 
   State& s_;
   std::int16_t curGroup = 0;

@@ -1,15 +1,12 @@
-// The page definition model: what Kelvane.ini declares, plus what page construction
-// binds to it (host controls and value slots). Tables are vectors; a table's "last
-// index" is its size - 1, so -1 means empty. Counts never pass the 16-bit limits
-// below: the parser refuses the line that would.
+// The page definition model: what Kelvane.ini declares. What page construction binds
+// to it (host controls and value slots) lives beside it in the State. Tables are
+// vectors; a table's "last index" is its size - 1, so -1 means empty. Counts never
+// pass the 16-bit limits below: the parser refuses the line that would.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
-
-#include "host/host.h"
 
 namespace kelvane::pagedef {
 
@@ -25,21 +22,25 @@ struct FieldDef {
   std::string caption;     // label, tip, log key, section name, composite reference
   std::string propName;    // custom property name; no blanks
   std::vector<ListItem> items;  // empty: text box; else combo box
-  std::shared_ptr<host::Control> control;
-  std::shared_ptr<host::Control> label;
-  std::vector<std::string> configValues;  // one slot per configuration
   std::string defaultValue;               // "<>" marks a composite field
   bool remember = false;
   std::int16_t auxNumber = -1;
 
   std::int16_t lastItemIndex() const { return static_cast<std::int16_t>(items.size()) - 1; }
   bool isTextBox() const { return items.empty(); }
+
+  // The last entry whose text is `text`, else entry 0.
+  std::int16_t lastItemWithText(const std::string& text) const {
+    std::int16_t selected = 0;
+    for (std::int16_t k = 0; k <= lastItemIndex(); ++k)
+      if (items[k].text == text) selected = k;
+    return selected;
+  }
 };
 
 struct GroupDef {
   std::string name;
   std::vector<FieldDef> fields;
-  std::shared_ptr<host::Group> pageGroup;
   bool expanded = true;
 
   std::int16_t lastFieldIndex() const { return static_cast<std::int16_t>(fields.size()) - 1; }
@@ -61,7 +62,7 @@ struct PageDefinition {
 
   std::int16_t lastComposite() const { return static_cast<std::int16_t>(composites.size()) - 1; }
 
-  // Empty: releases every group, field, entry, slot and host reference.
+  // Empty: releases every group, field, entry and composite.
   void clear() {
     groups.clear();
     composites.clear();

@@ -358,7 +358,7 @@ void LineParser::entryLine(std::string_view line) {
 }
 
 bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
-                         host::Application* app) {
+                         host::Application* app, const FailureHook& onFailure) {
   LineParser parser(model, platform, app);
   const std::string path = platform::joinPath(platform, platform.ModuleFolder(), kIniFileName);
   // A failing existence test is not the file's fault: it reaches the caller.
@@ -375,7 +375,8 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     auto done = std::move(reader);  // a failing Close is not tried twice
     done->Close();
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(onFailure, "parsePageDefinition", e);
   }
 
   // A line error: tell the user, then let go of the file.

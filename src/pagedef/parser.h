@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/failure.h"
 #include "host/host.h"
 #include "pagedef/model.h"
 #include "platform/platform.h"
@@ -46,9 +47,10 @@ std::string lineErrorText(int line);
 // Reads ModuleFolder()/Kelvane.ini into `model` (cleared first). `app` gives the
 // active document for placeholders; it may be null (then a placeholder that needs
 // the document is a line error). True when the file was read to its end or does not
-// exist; false after a line error, which leaves a partial model behind.
+// exist; false after a line error, which leaves a partial model behind. The line
+// error's cause goes to `onFailure`.
 bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
-                         host::Application* app);
+                         host::Application* app, const FailureHook& onFailure = {});
 
 // The line-by-line half of the parser: takes the raw lines in file order and builds
 // `model` (emptied, options False, on construction). A line error throws; numbering

@@ -6,23 +6,10 @@ namespace kelvane {
 
 namespace {
 
-// The text a slot is saved as: an empty slot becomes the empty mark " ", anything
-// else loses its surrounding blanks (so a slot of blanks only becomes "").
+// The text a slot is saved as: an empty slot becomes the empty mark, anything else
+// loses its surrounding blanks (so a slot of blanks only becomes "").
 std::string normalised(const std::string& value) {
-  return value.empty() ? std::string(" ") : text::trimSpaces(value);
-}
-
-// A field's input control; a field that was never bound is an error, not a crash.
-host::Control& controlOf(const pagedef::FieldDef& f) {
-  if (!f.control) throw host::HostError("control", "field " + f.caption + " has no control");
-  return *f.control;
-}
-
-// Calls `visit(field)` for every field of groups 0..lastGroup, in order.
-template <typename Visit>
-void forEachField(State& s, Visit visit) {
-  for (int i = 0; i <= s.lastGroup; ++i)
-    for (auto& f : s.model.groups.at(i).fields) visit(f);
+  return value.empty() ? std::string(kEmptyMark) : text::trimSpaces(value);
 }
 
 }  // namespace
@@ -39,16 +26,16 @@ std::string getCP(host::Document& doc, const std::string& config, const std::str
 }
 
 bool readCP(State& s) {
-  return trapped(s, status::kReadError, [&] {
-    forEachField(s, [&](pagedef::FieldDef& f) {
-      if (s.model.useConfigs) {
+  return trapped(s, "readCP", status::kReadError, [&] {
+    forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
+      if (valuesPerConfiguration(s)) {
         for (int k = 0; k < s.configCount; ++k) {
           auto doc = activeDocument(s);
-          f.configValues.at(k) = getCP(*doc, s.configNames.at(k), f.propName);
+          b.configValues.at(k) = getCP(*doc, s.configNames.at(k), f.propName);
         }
       } else {
         auto doc = activeDocument(s);
-        f.configValues.at(0) = getCP(*doc, "", f.propName);
+        b.configValues.at(0) = getCP(*doc, "", f.propName);
       }
     });
     return true;
@@ -58,10 +45,10 @@ bool readCP(State& s) {
 // A field's slot changes only once its control has taken the value, so a failure
 // leaves the field being loaded with the slot it had.
 bool loadCP(State& s, std::int16_t cfg) {
-  return trapped(s, status::kLoadError, [&] {
-    forEachField(s, [&](pagedef::FieldDef& f) {
-      std::string& slot = f.configValues.at(cfg);
-      host::Control& control = controlOf(f);
+  return trapped(s, "loadCP", status::kLoadError, [&] {
+    forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
+      std::string& slot = b.configValues.at(cfg);
+      host::Control& control = controlOf(f, b);
       std::string v = slot;
       if (f.isTextBox()) {
         if (v.empty()) v = f.defaultValue;
@@ -70,10 +57,7 @@ bool loadCP(State& s, std::int16_t cfg) {
         return;
       }
       if (v.empty() && !f.defaultValue.empty()) v = f.defaultValue;
-      // The last entry with that text wins; none selects entry 0.
-      std::int16_t selected = 0;
-      for (std::int16_t k = 0; k <= f.lastItemIndex(); ++k)
-        if (f.items[k].text == v) selected = k;
+      const std::int16_t selected = f.lastItemWithText(v);
       control.SetCurrentSelection(selected);
       slot = control.ItemText(selected);
     });
@@ -82,17 +66,17 @@ bool loadCP(State& s, std::int16_t cfg) {
 }
 
 bool saveCP(State& s) {
-  return trapped(s, status::kSaveError, [&] {
-    forEachField(s, [&](pagedef::FieldDef& f) {
-      if (s.model.useConfigs) {
+  return trapped(s, "saveCP", status::kSaveError, [&] {
+    forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
+      if (valuesPerConfiguration(s)) {
         for (int k = 0; k < s.configCount; ++k) {
-          std::string& v = f.configValues.at(k);
+          std::string& v = b.configValues.at(k);
           v = normalised(v);
           auto doc = activeDocument(s);
           setCP(*doc, s.configNames.at(k), f.propName, v);
         }
       } else {
-        std::string& v = f.configValues.at(0);
+        std::string& v = b.configValues.at(0);
         v = normalised(v);
         auto doc = activeDocument(s);
         setCP(*doc, "", f.propName, v);

@@ -4,8 +4,14 @@ namespace kelvane {
 
 void State::emptyModel() {
   model.clear();
+  bindings.clear();
   lastGroup = -1;
   captionIndex = {};
+}
+
+host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound) {
+  if (!bound.control) throw host::HostError("control", "field " + field.caption + " has no control");
+  return *bound.control;
 }
 
 void showStatus(State& s, const std::string& text) {
@@ -22,10 +28,11 @@ std::shared_ptr<host::Document> activeDocument(State& s) {
   return doc;
 }
 
-bool trapped(State& s, const char* statusText, const std::function<bool()>& body) {
+bool trapped(State& s, const char* procedure, const char* statusText, const std::function<bool()>& body) {
   try {
     return body();
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, procedure, e);
   }
   showStatus(s, statusText);
   return false;

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/failure.h"
 #include "host/host.h"
 #include "pagedef/model.h"
 #include "platform/platform.h"
@@ -64,6 +65,24 @@ struct CaptionIndex {
   std::unordered_map<std::string, std::vector<FieldRef>> fields;
 };
 
+// The empty mark: what a slot holds once the user emptied its box, and what an empty
+// slot is saved as.
+inline constexpr const char* kEmptyMark = " ";
+
+// What page construction binds to a field: its controls and its value slots.
+struct FieldBinding {
+  std::shared_ptr<host::Control> control;
+  std::shared_ptr<host::Control> label;
+  std::vector<std::string> configValues;  // one slot per configuration
+};
+
+// What page construction binds to a group: its group box and its fields' bindings,
+// parallel to the group's fields.
+struct GroupBinding {
+  std::shared_ptr<host::Group> pageGroup;
+  std::vector<FieldBinding> fields;
+};
+
 struct State {
   State(platform::Platform& os) : platform(os) {}
 
@@ -80,8 +99,14 @@ struct State {
   std::int32_t pageCreateError = 0;
   bool callStatus = false;  // results of called procedures land here; it decides nothing
 
-  // The page definition model, from DispPropMgr to the close of the page.
+  // Sees every exception that a trap stops, with the trapping procedure's name; empty
+  // by default. Diagnostics only: what the user sees does not depend on it.
+  FailureHook onFailure;
+
+  // The page definition model, from DispPropMgr to the close of the page, and what the
+  // page bound to it: `bindings` is parallel to model.groups once construction began.
   pagedef::PageDefinition model;
+  std::vector<GroupBinding> bindings;
 
   // Page-wide values set by page construction.
   std::int16_t lastGroup = -1;
@@ -98,9 +123,36 @@ struct State {
   std::shared_ptr<host::Group> toolsGroup;
   std::array<std::shared_ptr<host::Control>, 4> toolButtons;
 
-  // Lets go of the model and of every host reference it holds.
+  // Lets go of the model, of its bindings and of every host reference they hold.
   void emptyModel();
+
+  // The binding of field `f` of group `g`; out_of_range when it was never bound.
+  FieldBinding& binding(std::size_t g, std::size_t f) { return bindings.at(g).fields.at(f); }
 };
+
+// Whether values are kept per configuration. They are only when the document has
+// configurations to keep them in; without any, slot 0 is the document-wide value
+// whatever the mode says, so that what the user types is not lost.
+inline bool valuesPerConfiguration(const State& s) { return s.model.useConfigs && s.configCount > 0; }
+
+// A host object that must be there: a missing one is a failed host call.
+template <typename T>
+std::shared_ptr<T> required(std::shared_ptr<T> object, const char* operation) {
+  if (!object) throw host::HostError(operation, "no object returned");
+  return object;
+}
+
+// A field's input control; a field that was never bound is an error, not a crash.
+host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound);
+
+// Calls `visit(field, binding)` for every field of groups 0..lastGroup, in order.
+template <typename Visit>
+void forEachBoundField(State& s, Visit visit) {
+  for (int g = 0; g <= s.lastGroup; ++g) {
+    auto& fields = s.model.groups.at(g).fields;
+    for (std::size_t f = 0; f < fields.size(); ++f) visit(fields[f], s.binding(g, f));
+  }
+}
 
 // Shows `text` on the host's status bar (application frame, then SetStatusBarText).
 void showStatus(State& s, const std::string& text);
@@ -108,9 +160,10 @@ void showStatus(State& s, const std::string& text);
 // The active document, fetched anew; throws HostError("active-document") when none.
 std::shared_ptr<host::Document> activeDocument(State& s);
 
-// The error trap of a procedure: runs `body`; when it throws, shows `statusText` and
-// returns false. An error while showing the text reaches the caller.
-bool trapped(State& s, const char* statusText, const std::function<bool()>& body);
+// The error trap of `procedure`: runs `body`; when it throws, hands the exception to
+// the failure hook, shows `statusText` and returns false. An error while showing the
+// text reaches the caller.
+bool trapped(State& s, const char* procedure, const char* statusText, const std::function<bool()>& body);
 
 // Menu registration: remove for document types 1 then 2; add for 1 then 2.
 void removeMenuItems(State& s);

@@ -2,7 +2,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/field_control.h"
 #include "tools/tools.h"
 
 namespace kelvane {
@@ -51,7 +50,7 @@ std::string partText(State& s, const CaptionIndex& index, const std::string& par
   for (std::size_t pos = 0; refs && pos < refs->size();) {
     const FieldRef at = (*refs)[pos++];
     pagedef::FieldDef& f = s.model.groups.at(at.first).fields.at(at.second);
-    host::Control& control = controlOf(f);
+    host::Control& control = controlOf(f, s.binding(at.first, at.second));
     matched = true;
     if (f.isTextBox()) {
       result += control.GetText();
@@ -74,7 +73,7 @@ std::string partText(State& s, const CaptionIndex& index, const std::string& par
 }  // namespace
 
 bool buildComposites(State& s) {
-  return trapped(s, status::kCompositeError, [&] {
+  return trapped(s, "buildComposites", status::kCompositeError, [&] {
     const CaptionIndex& index = captionIndex(s);
     for (const auto& composite : s.model.composites) {
       pagedef::FieldDef& target =
@@ -82,10 +81,11 @@ bool buildComposites(State& s) {
       if (!target.isTextBox()) continue;
       std::string text;
       for (const auto& part : composite.parts) text += partText(s, index, part);
-      host::Control& control = controlOf(target);
+      FieldBinding& bound = s.binding(composite.groupIndex, composite.fieldIndex);
+      host::Control& control = controlOf(target, bound);
       control.SetText(text);
       const std::string shown = control.GetText();
-      target.configValues.at(s.currentConfig) = shown;
+      bound.configValues.at(s.currentConfig) = shown;
     }
     return true;
   });

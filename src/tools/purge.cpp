@@ -6,7 +6,7 @@ namespace kelvane {
 // page was built with, whatever useConfigs says. A deletion answering false (the
 // property was not there) does not stop the run.
 bool purgeCP(State& s) {
-  return trapped(s, status::kPurgeError, [&] {
+  return trapped(s, "purgeCP", status::kPurgeError, [&] {
     bool allDeleted = true;
     for (int i = 0; i <= s.lastGroup; ++i) {
       for (const auto& f : s.model.groups.at(i).fields) {

@@ -1,41 +1,30 @@
-#include "tools/field_control.h"
 #include "tools/tools.h"
 
 namespace kelvane {
 
-namespace {
-
-// The entry that "Load Default Values" selects: the last one whose text is the
-// default, else the first.
-std::int16_t defaultEntry(const pagedef::FieldDef& f) {
-  std::int16_t selected = 0;
-  for (std::int16_t k = 0; k <= f.lastItemIndex(); ++k)
-    if (f.items[k].text == f.defaultValue) selected = k;
-  return selected;
-}
-
-}  // namespace
-
 // Each field is finished, control and slot, before the next one is touched.
 bool resetFields(State& s, std::int16_t mode) {
-  return trapped(s, status::kResetError, [&] {
-    for (auto& group : s.model.groups) {
-      for (auto& f : group.fields) {
-        host::Control& control = controlOf(f);
+  return trapped(s, "resetFields", status::kResetError, [&] {
+    for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
+      auto& fields = s.model.groups[g].fields;
+      for (std::size_t i = 0; i < fields.size(); ++i) {
+        pagedef::FieldDef& f = fields[i];
+        FieldBinding& b = s.binding(g, i);
+        host::Control& control = controlOf(f, b);
         if (f.isTextBox()) {
           if (mode == 0) {
             control.SetText("");
-            f.configValues.at(s.currentConfig) = std::string(" ");  // the empty mark
+            b.configValues.at(s.currentConfig) = std::string(kEmptyMark);
           } else {
             control.SetText(f.defaultValue);
             const std::string shown = control.GetText();
-            f.configValues.at(s.currentConfig) = shown;
+            b.configValues.at(s.currentConfig) = shown;
           }
         } else {
-          const std::int16_t entry = mode == 0 ? 0 : defaultEntry(f);
+          const std::int16_t entry = mode == 0 ? 0 : f.lastItemWithText(f.defaultValue);
           control.SetCurrentSelection(entry);
           const std::string shown = control.ItemText(entry);
-          f.configValues.at(s.currentConfig) = shown;
+          b.configValues.at(s.currentConfig) = shown;
         }
       }
     }

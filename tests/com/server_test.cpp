@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "com/dispatch.h"
 #include "com/host_adapter.h"
 #include "com/host_server.h"
+#include "com/unknown.h"
 #include "com/server.h"
 #include "platform/windows_platform.h"
 #include "sim/sim.h"
@@ -208,11 +210,155 @@ TEST_F(ServerTest, FailedConnectionNamesTheMemberAndKeepsEarlierSteps) {
   VARIANT_BOOL connected = VARIANT_TRUE;
   EXPECT_EQ(addin->ConnectToSW(served.app.get(), 1, &connected), E_FAIL);
   EXPECT_EQ(connected, VARIANT_FALSE);
-  EXPECT_EQ(takeErrorDescription(), "host operation failed: CreatePropertyManagerPage: host operation failed: create-page");
+  EXPECT_EQ(takeErrorDescription(),
+            "host operation failed: create-page: CreatePropertyManagerPage: host operation failed: create-page");
   EXPECT_EQ(served.host->menu.size(), 2u);
   EXPECT_EQ(addin->ConnectToSW(nullptr, 1, &connected), E_INVALIDARG);
   EXPECT_EQ(addin->ConnectToSW(served.app.get(), 1, nullptr), E_POINTER);
   takeErrorDescription();
+}
+
+// Counts the calls that reach a host object and every object it hands out.
+struct CallCounts {
+  std::map<std::pair<int, std::wstring>, int> lookups;  // (object, name) -> GetIDsOfNames
+  int objects = 0;
+  int lookupTotal = 0;
+  int invokes = 0;
+};
+
+class CountingHost final : public Unknown<IDispatch> {
+ public:
+  // Numbered, as a freed object's address may come back for the next one.
+  CountingHost(ComPtr<IDispatch> inner, CallCounts& counts)
+      : inner_(std::move(inner)), counts_(counts), serial_(++counts.objects) {}
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+    return inner_->GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
+    ++counts_.lookups[{serial_, names[0]}];
+    ++counts_.lookupTotal;
+    return inner_->GetIDsOfNames(iid, names, count, lcid, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* argError) override {
+    ++counts_.invokes;
+    const HRESULT hr = inner_->Invoke(id, iid, lcid, flags, params, result, info, argError);
+    if (SUCCEEDED(hr) && result && result->vt == VT_DISPATCH && result->pdispVal) {
+      ComPtr<IDispatch> inner = ComPtr<IDispatch>::adopt(result->pdispVal);
+      result->pdispVal = (new CountingHost(std::move(inner), counts_))->primary();
+    }
+    return hr;
+  }
+
+ private:
+  ComPtr<IDispatch> inner_;
+  CallCounts& counts_;
+  int serial_;
+};
+
+TEST_F(ServerTest, AddInLooksUpEachMemberOncePerHostObject) {
+  // An edit that a composite field follows, so that it calls the host.
+  std::ofstream(std::filesystem::path(platform::utf8ToUtf16(ini_)), std::ios::binary)
+      << "[Groups]\r\nPart\r\n[Part]\r\nPart Number;Part_No\r\nCode;;<Part Number!-!X>\r\n";
+  ServedHost served;
+  auto doc = served.host->newDocument();
+  doc->addConfiguration("Default");
+  served.host->activeDocument = doc;
+  CallCounts counts;
+  ComPtr<IDispatch> app = ComPtr<IDispatch>::adopt((new CountingHost(served.app, counts))->primary());
+  {
+    ComPtr<ISwAddin> addin = newAddIn();
+    VARIANT_BOOL done = VARIANT_FALSE;
+    ASSERT_EQ(addin->ConnectToSW(app.get(), 1, &done), S_OK) << takeErrorDescription();
+    // The calls of one opening and of one edit, for the performance notes (reported in
+    // the test's XML output); natively the simulated host counts its own calls.
+    auto record = [&](const char* step, const auto& body) {
+      const CallCounts before = counts;
+      served.host->faults->calls.clear();
+      body();
+      RecordProperty(std::string(step) + "_host_calls", static_cast<int>(served.host->faults->calls.size()));
+      RecordProperty(std::string(step) + "_invokes", counts.invokes - before.invokes);
+      RecordProperty(std::string(step) + "_lookups", counts.lookupTotal - before.lookupTotal);
+      EXPECT_GT(counts.invokes - before.invokes, counts.lookupTotal - before.lookupTotal)
+          << step << ": the application, the page, its groups and controls are asked for a name once";
+    };
+    record("opening", [&] { ASSERT_EQ(served.host->pickMenu(), sim::SimHost::MenuResult::Ran); });
+    record("edit", [&] { ASSERT_TRUE(served.host->typeText(0, "A-100")); });
+    ASSERT_TRUE(served.host->closePage(1));
+    EXPECT_EQ(doc->properties.get("Part_No"), "A-100");
+    ASSERT_EQ(addin->DisconnectFromSW(&done), S_OK);
+  }
+  for (const auto& [key, n] : counts.lookups) EXPECT_EQ(n, 1) << toUtf8(key.second);
+  served.host->page.reset();
+  served.held.clear();
+}
+
+TEST_F(ServerTest, HostAdapterNamesEachFailedOperationAsTheSimulatedHostDoes) {
+  ServedHost served;
+  auto simDoc = served.host->newDocument();
+  simDoc->addConfiguration("Default");
+  served.host->activeDocument = simDoc;
+  AddinObjects objects;
+  objects.wrapHandler = [](std::shared_ptr<host::PropertyManagerPage2Handler>) {
+    ComPtr<IDispatch> handler;
+    EXPECT_EQ(createPageHandler(IID_IDispatch, handler.putVoid()), S_OK);
+    return handler;
+  };
+  ComApplication app(served.app, std::move(objects));
+  std::int32_t errors = 0;
+  auto page = app.CreatePropertyManagerPage("Kelvane 1.1", 7, nullptr, errors);
+  auto group = page->AddGroupBox(1, "Part", 12);
+  auto box = group->AddControl(1, host::code::kKindTextbox, "", 2, 7, "Name");
+  auto combo = group->AddControl(2, host::code::kKindCombobox, "", 2, 7, "Kind");
+  auto check = group->AddControl(3, host::code::kKindCheckbox, "Use", 2, 7, "Use");
+  combo->AddItems("A");
+  auto doc = app.ActiveDoc();
+  auto configuration = doc->GetActiveConfiguration();
+
+  const std::vector<std::pair<std::string, std::function<void()>>> cases = {
+      {"active-document", [&] { app.ActiveDoc(); }},
+      {"frame", [&] { app.GetFrame(); }},
+      {"set-status-bar-text", [&] { app.GetFrame()->SetStatusBarText("x"); }},
+      {"remove-menu-item", [&] { app.RemoveMenu(1, "p", "c"); }},
+      {"menu-name", [&] { app.GetLocalizedMenuName(4); }},
+      {"add-menu-item", [&] { app.AddMenuItem2(1, 1, "p", 0, "c", "e", "h"); }},
+      {"create-page", [&] { app.CreatePropertyManagerPage("t", 7, nullptr, errors); }},
+      {"add-custom-property", [&] { doc->AddCustomInfo3("", "a", 30, "v"); }},
+      {"get-custom-property", [&] { doc->GetCustomInfo2("", "a"); }},
+      {"set-custom-property", [&] { doc->SetCustomInfo2("", "a", "v"); }},
+      {"delete-custom-property", [&] { doc->DeleteCustomInfo2("", "a"); }},
+      {"get-configuration-count", [&] { doc->GetConfigurationCount(); }},
+      {"get-configuration-names", [&] { doc->GetConfigurationNames(); }},
+      {"get-active-configuration", [&] { doc->GetActiveConfiguration(); }},
+      {"configuration-name", [&] { configuration->Name(); }},
+      {"get-title", [&] { doc->GetTitle(); }},
+      {"get-user-preference-double", [&] { doc->GetUserPreferenceDoubleValue(7); }},
+      {"add-group", [&] { page->AddGroupBox(2, "g", 12); }},
+      {"show-page", [&] { page->Show(); }},
+      {"close-page", [&] { page->Close(true); }},
+      {"add-control", [&] { group->AddControl(5, host::code::kKindTextbox, "", 2, 7, "t"); }},
+      {"set-checked", [&] { check->SetChecked(true); }},
+      {"set-enabled", [&] { combo->SetEnabled(true); }},
+      {"add-items", [&] { combo->AddItems("B"); }},
+      {"get-current-selection", [&] { combo->GetCurrentSelection(); }},
+      {"set-current-selection", [&] { combo->SetCurrentSelection(0); }},
+      {"item-text", [&] { combo->ItemText(0); }},
+      {"get-text", [&] { box->GetText(); }},
+      {"set-text", [&] { box->SetText("x"); }},
+  };
+  for (const auto& [operation, call] : cases) {
+    served.host->faults->failNext(operation);
+    try {
+      call();
+      ADD_FAILURE() << operation << ": no error";
+    } catch (const host::HostError& e) {
+      EXPECT_EQ(e.operation(), operation);
+    }
+    served.host->faults->clear();
+  }
+  served.host->page.reset();
 }
 
 // A host whose document answers its configuration names as an array of VARIANTs.
@@ -250,7 +396,7 @@ TEST_F(ServerTest, HostAdapterConvertsTheHostsAnswers) {
     doc->GetConfigurationCount();
     ADD_FAILURE();
   } catch (const host::HostError& e) {
-    EXPECT_EQ(e.operation(), "GetConfigurationCount");
+    EXPECT_EQ(e.operation(), "get-configuration-count") << "named as the simulated host names it";
   }
   EXPECT_THROW(doc->GetTitle(), host::HostError);
   struct Target : host::CallbackTarget {

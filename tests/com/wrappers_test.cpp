@@ -172,51 +172,51 @@ TEST_F(ComTest, StringArraysReadAsBstrOrVariantElements) {
 TEST_F(ComTest, CallByNamePassesArgumentsInWrittenOrderAndAPutValueLast) {
   ComPtr<IDispatch> object = makeServer<Recorder>();
   auto* recorder = static_cast<Recorder*>(object.get());
-  EXPECT_EQ(callByName(object.get(), "Join", Call::Method,
+  EXPECT_EQ(callByName(object.get(), "call-member", "Join", Call::Method,
                        {Variant::ofString("a"), Variant::ofInt32(2), Variant::ofInt16(3)})
                 .toString(),
             "call:a,2,3,");
-  callByName(object.get(), "join", Call::Put, {Variant::ofString("key"), Variant::ofString("value")});
+  callByName(object.get(), "call-member", "join", Call::Put, {Variant::ofString("key"), Variant::ofString("value")});
   EXPECT_EQ(recorder->calls, (std::vector<std::string>{"call:a,2,3,", "put:key,value,"}));
 }
 
 TEST_F(ComTest, CallByNameWritesOutArgumentsBack) {
   ComPtr<IDispatch> object = makeServer<Recorder>();
   LONG out = 0;
-  callByName(object.get(), "WriteBack", Call::Method, {Variant::refTo(&out)});
+  callByName(object.get(), "call-member", "WriteBack", Call::Method, {Variant::refTo(&out)});
   EXPECT_EQ(out, 42);
 }
 
-TEST_F(ComTest, CallByNameFailureIsHostErrorNamingTheMember) {
+TEST_F(ComTest, CallByNameFailureIsHostErrorNamingTheOperationAndMember) {
   ComPtr<IDispatch> object = makeServer<Recorder>();
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"Fail", "host operation failed: Fail: the member failed"},
-      {"Missing", "host operation failed: Missing: unknown member (0x80020006)"},
+      {"Fail", "host operation failed: call-member: Fail: the member failed"},
+      {"Missing", "host operation failed: call-member: Missing: unknown member (0x80020006)"},
   };
   for (const auto& [member, message] : cases) {
     try {
-      callByName(object.get(), member, Call::Method);
+      callByName(object.get(), "call-member", member, Call::Method);
       ADD_FAILURE() << member;
     } catch (const host::HostError& e) {
-      EXPECT_EQ(e.operation(), member);
+      EXPECT_EQ(e.operation(), "call-member");
       EXPECT_STREQ(e.what(), message.c_str());
     }
   }
-  EXPECT_THROW(callByName(nullptr, "Frame", Call::Method), host::HostError);
+  EXPECT_THROW(callByName(nullptr, "call-member", "Frame", Call::Method), host::HostError);
 }
 
 TEST_F(ComTest, CallByNameLeavesNoReferenceBehind) {
   ComPtr<IDispatch> object = makeServer<Recorder>();
   ComPtr<IDispatch> argument = makeServer<Recorder>();
   for (int i = 0; i < 3; ++i) {
-    callByName(object.get(), "Join", Call::Method, {Variant::ofString("x")});
-    EXPECT_THROW(callByName(object.get(), "Fail", Call::Method, {Variant::ofDispatch(argument.get())}),
+    callByName(object.get(), "call-member", "Join", Call::Method, {Variant::ofString("x")});
+    EXPECT_THROW(callByName(object.get(), "call-member", "Fail", Call::Method, {Variant::ofDispatch(argument.get())}),
                  host::HostError);
   }
   EXPECT_EQ(refs(object.get()), 1u);
   EXPECT_EQ(refs(argument.get()), 1u);
   // A member that keeps its argument holds exactly one reference.
-  callByName(object.get(), "Keep", Call::Method, {Variant::ofDispatch(argument.get())});
+  callByName(object.get(), "call-member", "Keep", Call::Method, {Variant::ofDispatch(argument.get())});
   EXPECT_EQ(refs(argument.get()), 2u);
   static_cast<Recorder*>(object.get())->kept = Variant();
   EXPECT_EQ(refs(argument.get()), 1u);

@@ -59,10 +59,10 @@ std::vector<std::string> defaults(BoundPage& p) {
 
 TEST(WriteLogFile, WritesTheHeaderThenRememberedFieldsWithAValue) {
   auto p = page({"C0", "C1"});
-  p->field(0, 0).configValues = {"A-100", "A-200"};
-  p->field(0, 1).configValues = {"B", "A"};
-  p->field(1, 0).configValues = {"not remembered", ""};
-  p->field(1, 1).configValues = {" ", "x"};  // emptied: not logged
+  p->bound(0, 0).configValues = {"A-100", "A-200"};
+  p->bound(0, 1).configValues = {"B", "A"};
+  p->bound(1, 0).configValues = {"not remembered", ""};
+  p->bound(1, 1).configValues = {" ", "x"};  // emptied: not logged
   EXPECT_TRUE(writeLogFile(p->s));
   EXPECT_EQ(p->os.fileText("Kelvane.log"), kHeader + "Part;A-100\r\nRev;B\r\n");
   EXPECT_THAT(p->host->statusTexts, IsEmpty());
@@ -130,7 +130,7 @@ TEST(WriteLogFile, ALogThatIsNotAWritableFileIsLeftAlone) {
 
 TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
   auto p = page();
-  p->field(0, 0).configValues.clear();
+  p->bound(0, 0).configValues.clear();
   EXPECT_FALSE(writeLogFile(p->s));
   EXPECT_THAT(p->host->statusTexts, ElementsAre("Error writing log file"));
   EXPECT_THAT(p->os.files, IsEmpty());
@@ -146,6 +146,8 @@ struct LogWriter {
     s.model.groups[0].fields.push_back({});
     s.model.groups[0].fields[0].caption = "Drawn By";
     s.model.groups[0].fields[0].remember = true;
+    s.bindings.resize(1);
+    s.bindings[0].fields.resize(1);
     s.lastGroup = 0;
   }
   platform::PosixPlatform os;
@@ -169,7 +171,7 @@ TEST(WriteLogFile, ParallelSessionsNeverLoseOrMixTheLog) {
     std::vector<int> written(kWriters);
     std::vector<std::thread> threads;
     for (int i = 0; i < kWriters; ++i) {
-      writers[i]->s.model.groups[0].fields[0].configValues = {"W" + std::to_string(round) + "-" + std::to_string(i)};
+      writers[i]->s.binding(0, 0).configValues = {"W" + std::to_string(round) + "-" + std::to_string(i)};
       threads.emplace_back([&, i] {
         start.arrive_and_wait();
         written[i] = writeLogFile(writers[i]->s);

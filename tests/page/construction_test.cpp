@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -182,8 +183,12 @@ TEST(DispPropMgr, EditsAndSavesTheDocumentWideValueOfADocumentWithoutConfigurati
 
     // Nothing may fail on the way: no error text on the status bar.
     for (const auto& text : session.host->statusTexts) EXPECT_EQ(text.rfind("Error", 0), std::string::npos) << text;
-    const std::string expected = perConfiguration ? "USE_CONFIGS=True\n" : "USE_CONFIGS=False\nName=typed\n";
+    // Without configurations to keep values in, the one slot is the document-wide value
+    // in either mode, and the next opening shows it again.
+    const std::string expected = std::string("USE_CONFIGS=") + (perConfiguration ? "True" : "False") + "\nName=typed\n";
     EXPECT_EQ(listed(session.doc->properties), expected) << perConfiguration;
+    ASSERT_TRUE(session.open());
+    EXPECT_EQ(session.textBox(0).text, "typed") << perConfiguration;
   }
 }
 
@@ -195,7 +200,7 @@ TEST(DispPropMgr, DecodesTextBoxesOfGroupsTenAndTwentyDespiteTheirIdsMatchingFix
   session.doc->properties.set("USE_CONFIGS", "True");
   ASSERT_TRUE(session.connect());
   ASSERT_TRUE(session.open());
-  auto& groups = session.state().model.groups;
+  auto& groups = session.state().bindings;
 
   // 10003 is also the checkbox, 20001 also the reset button: the text boxes still
   // reach their own fields.
@@ -312,18 +317,39 @@ TEST(DispPropMgr, OffersTheCommandAgainAfterAFailureUnlessThePageIsShown) {
   }
 }
 
-TEST(DispPropMgr, ReportsAFailedReRegistrationToTheHost) {
-  Session session;
-  ASSERT_TRUE(session.connect());
-  session.host->faults->failNext("show-page");
-  session.host->faults->failNext("remove-menu-item", 3);  // the first of the re-registration
+TEST(DispPropMgr, FailedReOfferAfterAFailedOpeningStillEndsInExitOnError) {
+  struct Case {
+    const char* operation;
+    int nth;  // counted from the opening's own re-registration
+    bool offered;
+  };
+  const Case cases[] = {
+      {"remove-menu-item", 3, true},  // the old registration stays, and menuStatus answers 1
+      {"remove-menu-item", 4, true},  // type 2 keeps its registration
+      {"add-menu-item", 3, false},    // both removed, none added: the host has no command
+      {"add-menu-item", 4, true},
+  };
+  for (const Case& c : cases) {
+    Session session;
+    ASSERT_TRUE(session.connect());
+    std::vector<std::string> failures;
+    session.state().onFailure = [&](std::string_view procedure, const std::exception& e) {
+      failures.push_back(std::string(procedure) + ": " + e.what());
+    };
+    session.host->faults->failNext("show-page");
+    session.host->faults->failNext(c.operation, c.nth);
 
-  try {
-    session.addin.DispPropMgr();
-    FAIL() << "no error";
-  } catch (const host::HostError& e) {
-    EXPECT_EQ(e.operation(), "remove-menu-item");
-    EXPECT_STREQ(e.what(), "host operation failed: remove-menu-item");
+    EXPECT_FALSE(session.addin.DispPropMgr()) << c.operation << c.nth;
+    EXPECT_EQ(session.host->statusTexts.back(), "Exit on error");
+    EXPECT_EQ(failures, (std::vector<std::string>{
+                            "DispPropMgr: host operation failed: show-page",
+                            std::string("DispPropMgr: host operation failed: ") + c.operation}));
+    EXPECT_EQ(session.state().menuEnabled, 1);
+    const bool ran = session.host->pickMenu() == sim::SimHost::MenuResult::Ran;
+    EXPECT_EQ(ran, c.offered) << c.operation << c.nth;
+    if (ran) {
+      EXPECT_TRUE(session.host->page->shown) << "the retry opens the page";
+    }
   }
 }
 

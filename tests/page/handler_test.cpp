@@ -15,9 +15,7 @@ class PageEvents : public ::testing::Test {
     ASSERT_TRUE(session.connect());
     ASSERT_TRUE(session.open());
   }
-  pagedef::FieldDef& field(Session& session, int g, int f) {
-    return session.state().model.groups.at(g).fields.at(f);
-  }
+  FieldBinding& field(Session& session, int g, int f) { return session.state().binding(g, f); }
   host::PropertyManagerPage2Handler& handler(Session& session) { return *session.addin.handler(); }
 };
 

@@ -105,8 +105,8 @@ TEST(ReadCP, ReadsEveryConfigurationInOrderAndTrims) {
   // The document is fetched anew before every read.
   EXPECT_EQ(p->hostCalls().size(), 12u);
   EXPECT_EQ(p->hostCalls()[0], "active-document");
-  EXPECT_THAT(p->field(0, 0).configValues, ElementsAre("AC0", "AC1", "AC2"));
-  EXPECT_THAT(p->field(0, 1).configValues, ElementsAre("BC0", "BC1", "BC2"));
+  EXPECT_THAT(p->bound(0, 0).configValues, ElementsAre("AC0", "AC1", "AC2"));
+  EXPECT_THAT(p->bound(0, 1).configValues, ElementsAre("BC0", "BC1", "BC2"));
 }
 
 TEST(ReadCP, WithoutConfigurationsReadsSlotZeroOnlyFromTheDocument) {
@@ -114,8 +114,8 @@ TEST(ReadCP, WithoutConfigurationsReadsSlotZeroOnlyFromTheDocument) {
   p->doc->properties.remove("B");
   EXPECT_TRUE(readCP(p->s));
   EXPECT_THAT(p->argsOf("get-custom-property"), ElementsAre(Args{"", "A"}, Args{"", "B"}));
-  EXPECT_THAT(p->field(0, 0).configValues, ElementsAre("A-doc", "old", "old"));
-  EXPECT_THAT(p->field(0, 1).configValues, ElementsAre("", "old", "old"));
+  EXPECT_THAT(p->bound(0, 0).configValues, ElementsAre("A-doc", "old", "old"));
+  EXPECT_THAT(p->bound(0, 1).configValues, ElementsAre("", "old", "old"));
 }
 
 TEST(ReadCP, ConfigurationNamesShorterThanTheCountStopItThere) {
@@ -123,13 +123,13 @@ TEST(ReadCP, ConfigurationNamesShorterThanTheCountStopItThere) {
   p->s.configNames.pop_back();
   EXPECT_FALSE(readCP(p->s));
   EXPECT_EQ(p->host->statusTexts, statusOnly("Error in readCP"));
-  EXPECT_THAT(p->field(0, 0).configValues, ElementsAre("AC0", "AC1", "old"));
-  EXPECT_THAT(p->field(0, 1).configValues, ElementsAre("old", "old", "old"));
+  EXPECT_THAT(p->bound(0, 0).configValues, ElementsAre("AC0", "AC1", "old"));
+  EXPECT_THAT(p->bound(0, 1).configValues, ElementsAre("old", "old", "old"));
 }
 
 TEST(ReadCP, AFieldWithoutSlotsStopsIt) {
   auto p = threeConfigPage(false);
-  p->field(0, 1).configValues.clear();
+  p->bound(0, 1).configValues.clear();
   EXPECT_FALSE(readCP(p->s));
   EXPECT_EQ(p->host->statusTexts, statusOnly("Error in readCP"));
   EXPECT_EQ(p->slot(0, 0), "A-doc");
@@ -200,11 +200,11 @@ TEST(LoadCP, TouchesOnlyTheSlotOfTheConfigurationLoaded) {
   p.text("T", "def");
   p.combo("L", {{"A", ""}, {"B", ""}});
   p.bind(true);
-  p.field(0, 0).configValues = {"", "", "", ""};
-  p.field(0, 1).configValues = {"Z", "Z", "B", "Z"};
+  p.bound(0, 0).configValues = {"", "", "", ""};
+  p.bound(0, 1).configValues = {"Z", "Z", "B", "Z"};
   EXPECT_TRUE(loadCP(p.s, 2));
-  EXPECT_THAT(p.field(0, 0).configValues, ElementsAre("", "", "def", ""));
-  EXPECT_THAT(p.field(0, 1).configValues, ElementsAre("Z", "Z", "B", "Z"));
+  EXPECT_THAT(p.bound(0, 0).configValues, ElementsAre("", "", "def", ""));
+  EXPECT_THAT(p.bound(0, 1).configValues, ElementsAre("Z", "Z", "B", "Z"));
   EXPECT_EQ(p.control(0, 1).GetText(), "B");
 }
 
@@ -262,8 +262,8 @@ TEST(SaveCP, WritesEveryConfigurationInOrderThenUseConfigs) {
   p.text("A", "", "Prop_A");
   p.combo("B", {{"x", ""}});
   p.bind(true);
-  p.field(0, 0).configValues = {"a0", "a1"};
-  p.field(0, 1).configValues = {"x", "x"};
+  p.bound(0, 0).configValues = {"a0", "a1"};
+  p.bound(0, 1).configValues = {"x", "x"};
   EXPECT_TRUE(saveCP(p.s));
   EXPECT_THAT(p.argsOf("add-custom-property"),
               ElementsAre(Args{"C0", "Prop_A", "30", "a0"}, Args{"C1", "Prop_A", "30", "a1"},
@@ -305,13 +305,13 @@ TEST(SaveCP, WithoutConfigurationsWritesSlotZeroDocumentWide) {
   p.group("G");
   p.text("A");
   p.bind(false);
-  p.field(0, 0).configValues = {" new ", " other "};
+  p.bound(0, 0).configValues = {" new ", " other "};
   EXPECT_TRUE(saveCP(p.s));
   EXPECT_EQ(p.doc->properties.get("A"), "new");
   EXPECT_EQ(p.doc->properties.get("USE_CONFIGS"), "False");
   EXPECT_EQ(p.doc->configurationProperties["C1"].get("A"), "kept");
   EXPECT_FALSE(p.doc->configurationProperties["C0"].get("A"));
-  EXPECT_THAT(p.field(0, 0).configValues, ElementsAre("new", " other "));
+  EXPECT_THAT(p.bound(0, 0).configValues, ElementsAre("new", " other "));
   EXPECT_THAT(p.argsOf("set-custom-property"),
               ElementsAre(Args{"", "A", "new"}, Args{"", "USE_CONFIGS", "False"}));
 }
@@ -323,13 +323,13 @@ TEST(SaveCP, ConfigurationNamesShorterThanTheCountStopItBeforeUseConfigs) {
   p.group("G");
   p.text("A");
   p.bind(true);
-  p.field(0, 0).configValues = {" a ", " b "};
+  p.bound(0, 0).configValues = {" a ", " b "};
   p.s.configNames.pop_back();
   EXPECT_FALSE(saveCP(p.s));
   EXPECT_EQ(p.host->statusTexts, statusOnly("Error in saveCP"));
   EXPECT_EQ(p.doc->configurationProperties["C0"].get("A"), "a");
   EXPECT_FALSE(p.doc->properties.get("USE_CONFIGS"));
-  EXPECT_THAT(p.field(0, 0).configValues, ElementsAre("a", "b"));  // normalised before the write
+  EXPECT_THAT(p.bound(0, 0).configValues, ElementsAre("a", "b"));  // normalised before the write
 }
 
 TEST(SaveCP, AHostFailureAtEachCallKeepsTheWritesBeforeIt) {
@@ -343,8 +343,8 @@ TEST(SaveCP, AHostFailureAtEachCallKeepsTheWritesBeforeIt) {
     p->text("A");
     p->text("B");
     p->bind(true);
-    p->field(0, 0).configValues = {" a0 ", " a1 "};
-    p->field(0, 1).configValues = {" b0 ", " b1 "};
+    p->bound(0, 0).configValues = {" a0 ", " a1 "};
+    p->bound(0, 1).configValues = {" b0 ", " b1 "};
     return p;
   };
   auto clean = make();

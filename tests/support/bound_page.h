@@ -1,7 +1,7 @@
 // A page bound to its model, as page construction leaves it, on the simulated host:
 // the model is built in code, every group gets a group box and every field a text box
 // (kind 5) or a combo box (kind 7, entries added) with id g * 1000 + f, and every
-// field one empty value slot per configuration of the document.
+// field one empty value slot per configuration of the document, all in s.bindings.
 #pragma once
 
 #include <memory>
@@ -83,16 +83,20 @@ class BoundPage {
     std::int32_t error = 0;
     auto created = host->CreatePropertyManagerPage(kProgramTitle, host::code::kPageOptions, nullptr, error);
     page = host->page;
+    s.bindings.assign(s.model.groups.size(), {});
     for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
-      auto& group = s.model.groups[g];
-      group.pageGroup = created->AddGroupBox(static_cast<std::int16_t>(g), group.name, 0);
+      const auto& group = s.model.groups[g];
+      auto& boundGroup = s.bindings[g];
+      boundGroup.pageGroup = created->AddGroupBox(static_cast<std::int16_t>(g), group.name, 0);
+      boundGroup.fields.resize(group.fields.size());
       for (std::size_t f = 0; f < group.fields.size(); ++f) {
-        auto& field = group.fields[f];
+        const auto& field = group.fields[f];
+        auto& bound = boundGroup.fields[f];
         const auto kind = field.isTextBox() ? host::code::kKindTextbox : host::code::kKindCombobox;
-        field.control = group.pageGroup->AddControl(static_cast<std::int16_t>(g * 1000 + f), kind,
-                                                    field.caption, host::code::kAlignDefault, 0, field.caption);
-        for (const auto& item : field.items) field.control->AddItems(item.text);
-        field.configValues.assign(s.configNames.size(), "");
+        bound.control = boundGroup.pageGroup->AddControl(static_cast<std::int16_t>(g * 1000 + f), kind,
+                                                         field.caption, host::code::kAlignDefault, 0, field.caption);
+        for (const auto& item : field.items) bound.control->AddItems(item.text);
+        bound.configValues.assign(s.configNames.size(), "");
       }
     }
     host->faults->calls.clear();
@@ -102,8 +106,9 @@ class BoundPage {
   // ---- Looking at it ----
 
   pagedef::FieldDef& field(int g, int f) { return s.model.groups.at(g).fields.at(f); }
+  FieldBinding& bound(int g, int f) { return s.binding(g, f); }
   sim::SimControl& control(int g, int f) { return *page->findControl(g * 1000 + f); }
-  std::string& slot(int g, int f, int k = 0) { return field(g, f).configValues.at(k); }
+  std::string& slot(int g, int f, int k = 0) { return bound(g, f).configValues.at(k); }
 
   // Operation names of the host calls made since bind(), in order.
   std::vector<std::string> hostCalls() const {

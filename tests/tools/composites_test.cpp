@@ -128,10 +128,10 @@ TEST(BuildComposites, WritesOnlyTheCurrentSlotAndSkipsTargetsWithAList) {
   p.bind(true);
   fillSources(p);
   p.s.currentConfig = 1;
-  p.field(1, 1).configValues = {"k0", "k1", "k2"};
+  p.bound(1, 1).configValues = {"k0", "k1", "k2"};
   EXPECT_TRUE(buildComposites(p.s));
-  EXPECT_THAT(p.field(1, 0).configValues, ElementsAre("", "A-100", ""));
-  EXPECT_THAT(p.field(1, 1).configValues, ElementsAre("k0", "k1", "k2"));
+  EXPECT_THAT(p.bound(1, 0).configValues, ElementsAre("", "A-100", ""));
+  EXPECT_THAT(p.bound(1, 1).configValues, ElementsAre("k0", "k1", "k2"));
   EXPECT_EQ(p.control(1, 1).text, "");
 }
 

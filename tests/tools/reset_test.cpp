@@ -30,7 +30,7 @@ std::unique_ptr<BoundPage> page() {
   p->composite("Comp", {"T"});
   p->bind(true);
   p->s.currentConfig = 1;
-  for (auto& f : p->s.model.groups[1].fields) f.configValues = {"old", "old"};
+  for (auto& f : p->s.bindings[1].fields) f.configValues = {"old", "old"};
   for (int f = 0; f < 6; ++f) {
     p->control(1, f).text = "shown";
     p->control(1, f).selection = -1;
@@ -41,7 +41,7 @@ std::unique_ptr<BoundPage> page() {
 
 std::vector<std::string> currentSlots(BoundPage& p) {
   std::vector<std::string> slots;
-  for (const auto& f : p.s.model.groups[1].fields) slots.push_back(f.configValues.at(1));
+  for (const auto& f : p.s.bindings[1].fields) slots.push_back(f.configValues.at(1));
   return slots;
 }
 
@@ -56,7 +56,7 @@ TEST(ResetFields, ClearingEmptiesTextBoxesAndSelectsFirstEntries) {
   EXPECT_TRUE(resetFields(p->s, 0));
   EXPECT_THAT(currentSlots(*p), ElementsAre(" ", " ", "X", "A", "A", " "));
   EXPECT_THAT(shown(*p), ElementsAre("", "", "X", "A", "A", ""));
-  for (const auto& f : p->s.model.groups[1].fields) EXPECT_EQ(f.configValues[0], "old");
+  for (const auto& f : p->s.bindings[1].fields) EXPECT_EQ(f.configValues[0], "old");
 }
 
 TEST(ResetFields, LoadingDefaultsTakesTheLastMatchingEntryOrTheFirst) {
@@ -67,7 +67,7 @@ TEST(ResetFields, LoadingDefaultsTakesTheLastMatchingEntryOrTheFirst) {
   EXPECT_THAT(p->argsOf("set-current-selection"),
               ElementsAre(std::vector<std::string>{"2"}, std::vector<std::string>{"0"},
                           std::vector<std::string>{"0"}));
-  for (const auto& f : p->s.model.groups[1].fields) EXPECT_EQ(f.configValues[0], "old");
+  for (const auto& f : p->s.bindings[1].fields) EXPECT_EQ(f.configValues[0], "old");
 }
 
 TEST(ResetFields, ThenTheCompositePassRebuildsFromTheResetFields) {

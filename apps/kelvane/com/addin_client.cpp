@@ -8,13 +8,6 @@ namespace kelvane::com {
 
 namespace {
 
-// A failed call into the add-in: its own description when it gave one.
-void check(HRESULT hr, const char* method) {
-  if (SUCCEEDED(hr)) return;
-  const std::string description = takeErrorDescription();
-  throw ComError(hr, description.empty() ? std::string(method) + " failed (" + hresultText(hr) + ")" : description);
-}
-
 // Where the redirected imports go. An import table entry is a bare function pointer
 // with no room for context, hence this one pointer per process.
 platform::Platform* redirectTarget = nullptr;
@@ -157,13 +150,13 @@ bool RegisteredAddin::SwAddIn_ConnectToSW(std::shared_ptr<host::Application> thi
     held_.push_back(std::move(object));
   });
   VARIANT_BOOL connected = VARIANT_FALSE;
-  check(addin_->ConnectToSW(app.get(), cookie, &connected), "ConnectToSW");
+  checkCall(addin_->ConnectToSW(app.get(), cookie, &connected));
   return connected != VARIANT_FALSE;
 }
 
 bool RegisteredAddin::SwAddIn_DisconnectFromSW() {
   VARIANT_BOOL disconnected = VARIANT_FALSE;
-  check(addin_->DisconnectFromSW(&disconnected), "DisconnectFromSW");
+  checkCall(addin_->DisconnectFromSW(&disconnected));
   return disconnected != VARIANT_FALSE;
 }
 

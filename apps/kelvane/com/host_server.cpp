@@ -216,7 +216,7 @@ ComPtr<IDispatch> serveApplication(std::shared_ptr<host::Application> app, Track
 }
 
 std::int32_t DispatchCallbackTarget::InvokeByName(const std::string& name) {
-  const Variant answer = callByName(object_.get(), name, Call::Method);
+  const Variant answer = callByName(object_.get(), "invoke", name, Call::Method);
   try {
     return answer.type() == VT_EMPTY ? 0 : answer.toInt32();
   } catch (const ComError& e) {
@@ -225,13 +225,6 @@ std::int32_t DispatchCallbackTarget::InvokeByName(const std::string& name) {
 }
 
 namespace {
-
-// A failed call throws the handler's own description.
-void checkEvent(HRESULT hr) {
-  if (SUCCEEDED(hr)) return;
-  const std::string description = takeErrorDescription();
-  throw ComError(hr, description.empty() ? "failed (" + hresultText(hr) + ")" : description);
-}
 
 VARIANT_BOOL variantBool(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
 
@@ -247,46 +240,46 @@ IPropertyManagerPage2Handler& HandlerClient::handler() {
   return *h_.get();
 }
 
-void HandlerClient::PropertyManagerPage2Handler_OnClose(std::int32_t reason) { checkEvent(handler().OnClose(reason)); }
-void HandlerClient::PropertyManagerPage2Handler_AfterClose() { checkEvent(handler().AfterClose()); }
+void HandlerClient::PropertyManagerPage2Handler_OnClose(std::int32_t reason) { checkCall(handler().OnClose(reason)); }
+void HandlerClient::PropertyManagerPage2Handler_AfterClose() { checkCall(handler().AfterClose()); }
 bool HandlerClient::PropertyManagerPage2Handler_OnHelp() {
   VARIANT_BOOL handled = VARIANT_FALSE;
-  checkEvent(handler().OnHelp(&handled));
+  checkCall(handler().OnHelp(&handled));
   return handled != VARIANT_FALSE;
 }
 void HandlerClient::PropertyManagerPage2Handler_OnGroupExpand(std::int32_t id, bool expanded) {
-  checkEvent(handler().OnGroupExpand(id, variantBool(expanded)));
+  checkCall(handler().OnGroupExpand(id, variantBool(expanded)));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnGroupCheck(std::int32_t id, bool checked) {
-  checkEvent(handler().OnGroupCheck(id, variantBool(checked)));
+  checkCall(handler().OnGroupCheck(id, variantBool(checked)));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnCheckboxCheck(std::int32_t id, bool checked) {
-  checkEvent(handler().OnCheckboxCheck(id, variantBool(checked)));
+  checkCall(handler().OnCheckboxCheck(id, variantBool(checked)));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnOptionCheck(std::int32_t id) {
-  checkEvent(handler().OnOptionCheck(id));
+  checkCall(handler().OnOptionCheck(id));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnButtonPress(std::int32_t id) {
-  checkEvent(handler().OnButtonPress(id));
+  checkCall(handler().OnButtonPress(id));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnTextboxChanged(std::int32_t id, const std::string& text) {
   Bstr b(text);
-  checkEvent(handler().OnTextboxChanged(id, b.get()));
+  checkCall(handler().OnTextboxChanged(id, b.get()));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnNumberboxChanged(std::int32_t id, double value) {
-  checkEvent(handler().OnNumberboxChanged(id, value));
+  checkCall(handler().OnNumberboxChanged(id, value));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnComboboxSelectionChanged(std::int32_t id, std::int32_t item) {
-  checkEvent(handler().OnComboboxSelectionChanged(id, item));
+  checkCall(handler().OnComboboxSelectionChanged(id, item));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnListboxSelectionChanged(std::int32_t id, std::int32_t item) {
-  checkEvent(handler().OnListboxSelectionChanged(id, item));
+  checkCall(handler().OnListboxSelectionChanged(id, item));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnSelectionboxFocusChanged(std::int32_t id) {
-  checkEvent(handler().OnSelectionboxFocusChanged(id));
+  checkCall(handler().OnSelectionboxFocusChanged(id));
 }
 void HandlerClient::PropertyManagerPage2Handler_OnSelectionboxListChanged(std::int32_t id, std::int32_t count) {
-  checkEvent(handler().OnSelectionboxListChanged(id, count));
+  checkCall(handler().OnSelectionboxListChanged(id, count));
 }
 
 }  // namespace kelvane::com
