@@ -12,10 +12,13 @@ using Kind = Command::Kind;
 
 LiveSession::LiveSession(std::shared_ptr<sim::SimHost> host, CliPlatform& platform, std::ostream& out,
                          std::unique_ptr<host::SwAddin> addin)
-    : host_(std::move(host)), platform_(platform), out_(out), addin_(std::move(addin)) {
-  host_->onEvent = [this](const std::string& kind, const std::string& text) {
-    out_ << kind << ": " << text << '\n';
-  };
+    : LiveSession(std::move(host), platform, out, std::move(addin),
+                  [&out](const std::string& kind, const std::string& text) { out << kind << ": " << text << '\n'; }) {}
+
+LiveSession::LiveSession(std::shared_ptr<sim::SimHost> host, CliPlatform& platform, std::ostream& out,
+                         std::unique_ptr<host::SwAddin> addin, EventSink sink)
+    : host_(std::move(host)), platform_(platform), out_(out), addin_(std::move(addin)), sink_(std::move(sink)) {
+  host_->onEvent = [this](const std::string& kind, const std::string& text) { sink_(kind, text); };
 }
 
 LiveSession::~LiveSession() { host_->onEvent = nullptr; }
@@ -45,7 +48,7 @@ void LiveSession::run(const Command& c) {
     case Kind::Show: return showPage(out_, connected_ ? host_->page.get() : nullptr);
     case Kind::Dump: return dump();
     case Kind::Disconnect:
-      if (!connected_) return error("disconnect", "the add-in is not connected");
+      if (!connected_) return refuse("disconnect", "the add-in is not connected");
       return disconnect();
   }
 }
@@ -53,6 +56,7 @@ void LiveSession::run(const Command& c) {
 // The host reports a failed call into the add-in and goes on.
 template <typename Body>
 void LiveSession::call(const std::string& method, Body&& body) {
+  // Where the host itself refuses a person's action, the reason goes to refuse().
   try {
     body();
   } catch (const std::exception& e) {
@@ -60,8 +64,19 @@ void LiveSession::call(const std::string& method, Body&& body) {
   }
 }
 
+std::optional<std::string> LiveSession::perform(const Command& c) {
+  refusal_.reset();
+  run(c);
+  return std::exchange(refusal_, std::nullopt);
+}
+
 void LiveSession::error(const std::string& what, const std::string& problem) {
-  out_ << "error: " << what << ": " << problem << '\n';
+  sink_("error", what + ": " + problem);
+}
+
+void LiveSession::refuse(const std::string& command, const std::string& reason) {
+  if (!refusal_) refusal_ = reason;
+  error(command, reason);
 }
 
 sim::SimPage* LiveSession::shownPage() const {
@@ -72,16 +87,16 @@ sim::SimPage* LiveSession::shownPage() const {
 sim::SimControl* LiveSession::usable(const std::string& command, int id, int kind, const char* kindName) {
   sim::SimPage* page = shownPage();
   if (!page) {
-    error(command, "no page is shown");
+    refuse(command, "no page is shown");
     return nullptr;
   }
   sim::SimControl* control = page->findControl(id, kind);
   if (!control) {
-    error(command, std::string("the page has no ") + kindName + " " + std::to_string(id));
+    refuse(command, std::string("the page has no ") + kindName + " " + std::to_string(id));
     return nullptr;
   }
   if (!control->enabled) {
-    error(command, std::string(kindName) + " " + std::to_string(id) + " is disabled");
+    refuse(command, std::string(kindName) + " " + std::to_string(id) + " is disabled");
     return nullptr;
   }
   return control;
@@ -89,12 +104,12 @@ sim::SimControl* LiveSession::usable(const std::string& command, int id, int kin
 
 void LiveSession::menu() {
   if (!connected_ || host_->menu.empty()) {
-    out_ << "menu: unavailable\n";
+    sink_("menu", "unavailable");
     return;
   }
   const std::string callback = host_->menu.front().callback;
   call(callback, [&] {
-    if (host_->pickMenu() == sim::SimHost::MenuResult::Unavailable) out_ << "menu: unavailable\n";
+    if (host_->pickMenu() == sim::SimHost::MenuResult::Unavailable) sink_("menu", "unavailable");
   });
 }
 
@@ -107,7 +122,7 @@ void LiveSession::selectEntry(int id, int index, const std::string& command) {
   sim::SimControl* combo = usable(command, id, host::code::kKindCombobox, "combo box");
   if (!combo) return;
   if (index >= static_cast<int>(combo->items.size())) {
-    return error(command, "combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
+    return refuse(command, "combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
   }
   call("OnComboboxSelectionChanged", [&] { host_->selectItem(id, index); });
 }
@@ -130,13 +145,13 @@ void LiveSession::press(const Command& c) {
 }
 
 void LiveSession::help() {
-  if (!shownPage()) return error("help", "no page is shown");
+  if (!shownPage()) return refuse("help", "no page is shown");
   call("OnHelp", [&] { host_->help(); });
 }
 
 void LiveSession::close(const Command& c) {
   // OnClose and AfterClose failures are reported by the host, which closes anyway.
-  if (!shownPage()) return error("close " + std::to_string(c.number), "no page is shown");
+  if (!shownPage()) return refuse("close " + std::to_string(c.number), "no page is shown");
   host_->closePage(c.number);
 }
 
@@ -144,7 +159,7 @@ void LiveSession::close(const Command& c) {
 void LiveSession::set(const Command& c) {
   const std::string command = "set " + c.text;
   sim::SimPage* page = shownPage();
-  if (!page) return error(command, "no page is shown");
+  if (!page) return refuse(command, "no page is shown");
   for (const auto& group : page->groups) {
     for (const auto& control : group->controls) {
       if (control->tip != c.text) continue;
@@ -153,10 +168,10 @@ void LiveSession::set(const Command& c) {
       for (std::size_t i = 0; i < control->items.size(); ++i) {
         if (control->items[i] == c.value) return selectEntry(control->id, static_cast<int>(i), command);
       }
-      return error(command, "\"" + c.text + "\" has no entry \"" + c.value + "\"");
+      return refuse(command, "\"" + c.text + "\" has no entry \"" + c.value + "\"");
     }
   }
-  error(command, "the page has no field captioned \"" + c.text + "\"");
+  refuse(command, "the page has no field captioned \"" + c.text + "\"");
 }
 
 void LiveSession::dump() {
