@@ -117,7 +117,7 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
   if (options_.doc) {
     doc_ = host_->newDocument();
     loadDocument(*options_.doc, *doc_);
-    savedDocument_ = documentText(*doc_);
+    savedDocument_ = documentJson(*doc_);
     host_->activeDocument = doc_;
   }
 
@@ -152,7 +152,11 @@ Preview::~Preview() {
   fs::remove_all(scratch_, ec);
 }
 
-std::optional<std::string> Preview::perform(const Command& c) { return session_->perform(c); }
+std::optional<std::string> Preview::perform(const Command& c) {
+  // The host's call log would grow for as long as the preview runs; nothing reads it here.
+  host_->faults->calls.clear();
+  return session_->perform(c);
+}
 
 void Preview::reopen() {
   if (session_->shownPage()) perform(command(Kind::Close, 0, host::code::kCloseCancel));
@@ -240,14 +244,14 @@ Answer Preview::saveDefinition() {
 
 Answer Preview::saveDocument() {
   if (!doc_) return errorAnswer(409, "no document was named on the command line");
-  const std::string text = documentText(*doc_);
-  if (text == savedDocument_) return {200, {{"written", false}, {"file", *options_.doc}}};
+  Json now = documentJson(*doc_);
+  if (now == savedDocument_) return {200, {{"written", false}, {"file", *options_.doc}}};
   try {
-    writeFileAtomically(*options_.doc, text);
+    writeFileAtomically(*options_.doc, documentText(*doc_));
   } catch (const WriteError& e) {
     return errorAnswer(500, e.what());
   }
-  savedDocument_ = text;
+  savedDocument_ = std::move(now);
   return {200, {{"written", true}, {"file", *options_.doc}}};
 }
 
@@ -289,10 +293,9 @@ Answer Preview::event(const Json& request) {
   return {200, state()};
 }
 
-Json Preview::changes() const {
+Json Preview::changes(const Json& now) const {
   Json out = Json::array();
   if (!doc_) return out;
-  const Json now = documentJson(*doc_);
   scopeChanges(member(openedDocument_, "properties"), member(now, "properties"), "", out);
   const Json& configs = member(now, "configurationProperties");
   for (const auto& [name, props] : configs.items()) {
@@ -315,9 +318,10 @@ Json Preview::state() const {
   Json j = Json::object();
   j["title"] = page ? page->title : std::string();
   j["page"] = page ? pageJson(*page) : Json(nullptr);
-  j["document"] = doc_ ? documentJson(*doc_) : Json(nullptr);
-  j["changes"] = changes();
-  j["documentChanged"] = doc_ && documentText(*doc_) != savedDocument_;
+  Json document = doc_ ? documentJson(*doc_) : Json(nullptr);
+  j["changes"] = changes(document);
+  j["documentChanged"] = doc_ && document != savedDocument_;
+  j["document"] = std::move(document);
   j["status"] = host_->statusTexts.empty() ? std::string() : host_->statusTexts.back();
   j["messages"] = platform_->messages();
   j["processes"] = platform_->processes();

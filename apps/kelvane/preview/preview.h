@@ -83,7 +83,7 @@ class Preview {
   void diagnose();
   void reopen();
   std::optional<std::string> perform(const Command& command);
-  Json changes() const;
+  Json changes(const Json& now) const;  // `now`: the document's JSON form
   std::string logText() const;
   std::optional<Diagnostic> unmappable() const;
 
@@ -92,7 +92,7 @@ class Preview {
   std::filesystem::path authorIni_;
   std::shared_ptr<sim::SimHost> host_;
   std::shared_ptr<sim::SimDocument> doc_;
-  std::string savedDocument_;  // the document file's text as last read or written
+  Json savedDocument_;         // the document as its file was last read or written
   Json openedDocument_;        // the document when the page last opened
   std::string text_;           // the definition as the author edits it (UTF-8, LF)
   std::vector<Diagnostic> diagnostics_;
