@@ -188,11 +188,25 @@ async function run() {
   if (fs.readFileSync(docPath, 'utf8') === docBefore) throw new Error('the document file did not change');
   if (pageErrors.length) throw new Error('the page raised: ' + pageErrors.join('; '));
 
+  step = 'type on a reopened page, unsaved';
+  await page.click('#reopen');
+  await valueIs(PART_NUMBER, 'SH-400-L');
+  await page.click(PART_NUMBER, { clickCount: 3 });
+  await page.keyboard.type('SH-500-L');
+  await valueIs(DRAWING_NUMBER, 'SH-500-L-A');
+
   step = 'stop the server';
   const exited = new Promise((resolve) => server.once('exit', resolve));
   server.kill('SIGINT');
   const code = await Promise.race([exited, new Promise((r) => setTimeout(() => r('timeout'), STEP_MS))]);
   if (code !== 0) throw new Error(`the server ended with ${code} after SIGINT`);
+  // Stopping writes nothing: the file is as saved, Kelvane.ini as it was.
+  if (JSON.parse(fs.readFileSync(docPath, 'utf8')).configurationProperties.Long.Part_No !== 'SH-400-L') {
+    throw new Error('the document changed when the server stopped');
+  }
+  if (fs.readFileSync(path.join(addinDir, 'Kelvane.ini'), 'utf8') !== fs.readFileSync(path.join(root, 'examples/Kelvane.ini'), 'utf8')) {
+    throw new Error('Kelvane.ini changed without its save button');
+  }
   console.log('preview browser test: passed; screenshots in ' + shots);
 }
 
