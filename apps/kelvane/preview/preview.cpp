@@ -34,12 +34,6 @@ std::optional<std::string> readFile(const fs::path& path) {
   return bytes;
 }
 
-fs::path makeScratchFolder() {
-  std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
-  if (!mkdtemp(name.data())) throw PreviewError("cannot make a scratch folder: " + std::string(std::strerror(errno)));
-  return name;
-}
-
 // The editor keeps lines apart by LF alone; the file has CR LF.
 std::string withoutCr(const std::string& text) {
   std::string out;
@@ -110,6 +104,17 @@ std::optional<std::int32_t> integerMember(const Json& request, const char* name)
 
 }  // namespace
 
+Preview::ScratchFolder::ScratchFolder() {
+  std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
+  if (!mkdtemp(name.data())) throw PreviewError("cannot make a scratch folder: " + std::string(std::strerror(errno)));
+  path = name;
+}
+
+Preview::ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
 Answer errorAnswer(int status, const std::string& reason) { return {status, {{"error", reason}}}; }
 
 Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
@@ -125,13 +130,10 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
   authorIni_ = folder / pagedef::kIniFileName;
   const auto ini = readFile(authorIni_);
   const auto log = readFile(folder / kelvane::kLogFileName);
-  scratch_ = makeScratchFolder();
   try {
     if (ini) writeFileAtomically((scratch_ / pagedef::kIniFileName).string(), *ini);
     if (log) writeFileAtomically((scratch_ / kelvane::kLogFileName).string(), *log);
   } catch (const WriteError& e) {
-    std::error_code ec;
-    fs::remove_all(scratch_, ec);
     throw PreviewError(e.what());
   }
   text_ = ini ? withoutCr(platform::decodeCp1252(*ini)) : std::string();
@@ -148,8 +150,6 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
 Preview::~Preview() {
   session_->disconnect();
   session_.reset();
-  std::error_code ec;
-  fs::remove_all(scratch_, ec);
 }
 
 std::optional<std::string> Preview::perform(const Command& c) {

@@ -87,8 +87,18 @@ class Preview {
   std::string logText() const;
   std::optional<Diagnostic> unmappable() const;
 
+  // Removed with everything in it when the preview ends, or fails to start.
+  struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+  };
+
   PreviewOptions options_;
-  std::filesystem::path scratch_;
+  ScratchFolder scratchFolder_;
+  const std::filesystem::path& scratch_ = scratchFolder_.path;
   std::filesystem::path authorIni_;
   std::shared_ptr<sim::SimHost> host_;
   std::shared_ptr<sim::SimDocument> doc_;
