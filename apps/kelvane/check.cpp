@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <utility>
 #include <vector>
@@ -81,16 +82,30 @@ void printSummary(std::ostream& out, const std::string& file, const pagedef::Pag
 }
 
 // The line a message box names, when it is one of the file's lines.
-void printFailingLine(std::ostream& out, const std::string& message, const std::vector<std::string>& lines) {
+std::optional<int> failingLine(const std::string& message, const std::vector<std::string>& lines) {
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    if (pagedef::lineErrorText(static_cast<int>(n)) == message) {
-      out << "  line " << n << ": " << lines[n] << '\n';
-      return;
-    }
+    if (pagedef::lineErrorText(static_cast<int>(n)) == message) return static_cast<int>(n);
   }
+  return std::nullopt;
 }
 
 }  // namespace
+
+CheckReport checkDefinition(const std::string& folder, const std::string& file, sim::SimHost& host) {
+  CheckPlatform platform(folder, file);
+  CheckReport report;
+  report.read = pagedef::parsePageDefinition(report.model, platform, &host);
+  report.lines = readLines(platform, file);
+  if (!report.read) {
+    report.messages = platform.messages();
+    for (const auto& message : report.messages) {
+      if (!report.errorLine) report.errorLine = failingLine(message, report.lines);
+    }
+    return report;
+  }
+  report.warnings = iniWarnings(report.lines, report.model);
+  return report;
+}
 
 int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
   namespace fs = std::filesystem;
@@ -117,20 +132,18 @@ int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
     }
   }
 
-  CheckPlatform platform(folder, file);
-  pagedef::PageDefinition model;
-  const bool read = pagedef::parsePageDefinition(model, platform, host.get());
-  const std::vector<std::string> lines = readLines(platform, file);
-  if (!read) {
-    for (const auto& message : platform.messages()) {
+  const CheckReport report = checkDefinition(folder, file, *host);
+  if (!report.read) {
+    for (const auto& message : report.messages) {
       out << message << '\n';
-      printFailingLine(out, message, lines);
+      const auto line = failingLine(message, report.lines);
+      if (line) out << "  line " << *line << ": " << report.lines[*line] << '\n';
     }
     return 1;
   }
 
-  printSummary(out, file, model);
-  const auto warnings = iniWarnings(lines, model);
+  printSummary(out, file, report.model);
+  const auto& warnings = report.warnings;
   for (const auto& w : warnings) out << "warning: line " << w.line << ": " << w.text << '\n';
   out << plural(warnings.size(), "warning", "warnings") << '\n';
   return options.strict && !warnings.empty() ? 1 : 0;

@@ -5,6 +5,11 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "ini_warnings.h"
+#include "pagedef/model.h"
+#include "sim/sim.h"
 
 namespace kelvane::cli {
 
@@ -14,6 +19,20 @@ struct CheckOptions {
   std::optional<std::string> file;     // the page definition to read
   bool strict = false;                 // warnings fail the check
 };
+
+// What the check finds in one file.
+struct CheckReport {
+  bool read = false;                  // the add-in's parser accepted the file
+  std::vector<std::string> messages;  // the parser's message boxes when it did not
+  std::optional<int> errorLine;       // the line its line error names
+  pagedef::PageDefinition model;      // what it built
+  std::vector<IniWarning> warnings;   // when it read
+  std::vector<std::string> lines;     // the file's lines as the parser read them
+};
+
+// Reads `file` as the add-in reads FOLDER/Kelvane.ini, the placeholders against the
+// active document of `host`.
+CheckReport checkDefinition(const std::string& folder, const std::string& file, sim::SimHost& host);
 
 // Exit status: 0 read (warnings allowed unless strict), 1 a line error or, when
 // strict, a warning, 2 a file that cannot be used.

@@ -9,6 +9,9 @@
 #include "check.h"
 #include "script.h"
 #include "session.h"
+#ifdef KELVANE_PREVIEW
+#include "preview_server.h"
+#endif
 
 namespace {
 
@@ -20,6 +23,14 @@ constexpr const char* kCheckHelp =
     "Reads a page definition (FILE, or DIR/Kelvane.ini) with the add-in's parser and prints "
     "what it declares, its line error, and warnings about lines that will not work as "
     "probably meant. Lines are counted from 0, as in the add-in's own error message.";
+
+#ifdef KELVANE_PREVIEW
+constexpr const char* kPreviewHelp =
+    "Serves a page on 127.0.0.1 where the definition is edited and checked as it is typed, and "
+    "the add-in's page is tried live on the simulated host. It works on a scratch copy of the "
+    "add-in's folder and on the document in memory; Kelvane.ini and the document are written "
+    "only by the page's save buttons. Stops on SIGINT or SIGTERM.";
+#endif
 
 }  // namespace
 
@@ -73,6 +84,18 @@ int main(int argc, char** argv) {
       "(or a warning with --strict) or output that could not be written, 2 for a bad command line "
       "or a file that cannot be used.");
 
+#ifdef KELVANE_PREVIEW
+  PreviewOptions preview;
+  auto* previewCommand = app.add_subcommand("preview", kPreviewHelp);
+  previewCommand->add_option("--addin-dir", preview.addinDir, "the add-in's folder: Kelvane.ini and Kelvane.log")
+      ->check(CLI::ExistingDirectory)
+      ->capture_default_str();
+  previewCommand->add_option("--doc", preview.doc, "the active document (JSON); none: no document");
+  previewCommand->add_option("--port", preview.port, "the port on 127.0.0.1 (0: a free one)")
+      ->check(CLI::Range(0, 65535))
+      ->capture_default_str();
+#endif
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -88,8 +111,15 @@ int main(int argc, char** argv) {
 
   int status = 0;
   try {
-    status = *sessionCommand ? runSession(session, std::cin, std::cout, std::cerr)
-                             : runCheck(check, std::cout, std::cerr);
+    if (*sessionCommand) {
+      status = runSession(session, std::cin, std::cout, std::cerr);
+#ifdef KELVANE_PREVIEW
+    } else if (*previewCommand) {
+      status = runPreview(preview, std::cout, std::cerr);
+#endif
+    } else {
+      status = runCheck(check, std::cout, std::cerr);
+    }
   } catch (const std::bad_alloc&) {
     std::cerr << "kelvane: out of memory\n";
     return 2;

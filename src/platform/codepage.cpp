@@ -129,6 +129,15 @@ std::string encodeCp1252(const std::string& utf8) {
   return out;
 }
 
+std::optional<std::size_t> firstUnmappableCp1252(const std::string& utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t start = i;
+    const char32_t c = nextCodePoint(utf8, i);
+    if (c == kInvalid || (c != '?' && toCp1252(c) == '?')) return start;
+  }
+  return std::nullopt;
+}
+
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;

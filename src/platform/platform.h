@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -84,6 +85,10 @@ inline std::string joinPath(Platform& p, const std::string& folder, const std::s
 // Windows-1252 <-> UTF-8, the code page of the POSIX build and of the in-memory fake.
 std::string decodeCp1252(const std::string& bytes);
 std::string encodeCp1252(const std::string& utf8);  // unmappable characters become '?'
+// Where encodeCp1252 would put a '?' for what is no '?': the byte offset in `utf8` of
+// the first character Windows-1252 cannot hold or of a broken sequence; none when the
+// text fits.
+std::optional<std::size_t> firstUnmappableCp1252(const std::string& utf8);
 
 // Whether `candidate` is the name of a hidden temporary file that writing the file
 // named `fileName` creates beside it: "." + fileName + "." + six letters or digits.

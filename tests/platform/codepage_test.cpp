@@ -37,7 +37,9 @@ TEST(CodePage, DecodesAndEncodesEveryCaseBothWays) {
   for (const auto& c : kBothWays) {
     EXPECT_EQ(decodeCp1252(c.bytes), c.utf8) << c.utf8;
     EXPECT_EQ(encodeCp1252(c.utf8), c.bytes) << c.utf8;
+    EXPECT_EQ(firstUnmappableCp1252(c.utf8), std::nullopt) << c.utf8;
   }
+  EXPECT_EQ(firstUnmappableCp1252("what? ?"), std::nullopt);  // a question mark of its own
 }
 
 TEST(CodePage, EveryByteSurvivesARoundTrip) {
@@ -63,7 +65,12 @@ TEST(CodePage, WritesQuestionMarkForWhatItCannotHold) {
       {"?", "\x80"},
       {"?", "\xFF"},
   };
-  for (const auto& c : cases) EXPECT_EQ(encodeCp1252(c.utf8), c.bytes) << c.utf8;
+  for (const auto& c : cases) {
+    EXPECT_EQ(encodeCp1252(c.utf8), c.bytes) << c.utf8;
+    // Where the first mark goes, counted in the UTF-8 text.
+    const std::size_t before = c.bytes.find('?');
+    EXPECT_EQ(firstUnmappableCp1252(c.utf8), before) << c.utf8;
+  }
 }
 
 struct SplitCase {

@@ -1,0 +1,334 @@
+#include "preview.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <utility>
+
+#include "addin/swaddin.h"
+#include "atomic_file.h"
+#include "check.h"
+#include "page_view.h"
+#include "pagedef/parser.h"
+#include "platform/platform.h"
+#include "state/state.h"
+
+namespace kelvane::cli {
+
+namespace fs = std::filesystem;
+using Kind = Command::Kind;
+
+namespace {
+
+std::optional<std::string> readFile(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw PreviewError(path.string() + ": cannot open: " + std::strerror(errno));
+  std::string bytes(std::istreambuf_iterator<char>(in), {});
+  if (in.bad()) throw PreviewError(path.string() + ": cannot read");
+  return bytes;
+}
+
+// The editor keeps lines apart by LF alone; the file has CR LF.
+std::string withoutCr(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+Command command(Kind kind, std::int32_t id = 0, std::int32_t number = 0, std::string text = {}) {
+  Command c;
+  c.kind = kind;
+  c.id = id;
+  c.number = number;
+  c.text = std::move(text);
+  return c;
+}
+
+// The members of one scope that differ between two forms of a document.
+void scopeChanges(const Json& before, const Json& after, const std::string& configuration, Json& out) {
+  const Json empty = Json::object();
+  const Json& old = before.is_object() ? before : empty;
+  const Json& now = after.is_object() ? after : empty;
+  for (const auto& [name, value] : now.items()) {
+    const auto was = old.find(name);
+    if (was != old.end() && *was == value) continue;
+    out.push_back({{"configuration", configuration},
+                   {"name", name},
+                   {"before", was == old.end() ? Json(nullptr) : *was},
+                   {"after", value}});
+  }
+  for (const auto& [name, value] : old.items()) {
+    if (!now.contains(name)) {
+      out.push_back({{"configuration", configuration}, {"name", name}, {"before", value}, {"after", nullptr}});
+    }
+  }
+}
+
+const Json& member(const Json& j, const char* name) {
+  static const Json none;
+  if (!j.is_object()) return none;
+  const auto it = j.find(name);
+  return it == j.end() ? none : *it;
+}
+
+// A control id or entry index from a request; none when it is missing or no integer.
+std::optional<std::int32_t> integerMember(const Json& request, const char* name) {
+  const Json& value = member(request, name);
+  if (!value.is_number_integer()) return std::nullopt;
+  const auto n = value.get<std::int64_t>();
+  if (n < std::numeric_limits<std::int32_t>::min() || n > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+Preview::ScratchFolder::ScratchFolder() {
+  std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
+  if (!mkdtemp(name.data())) throw PreviewError("cannot make a scratch folder: " + std::string(std::strerror(errno)));
+  path = name;
+}
+
+Preview::ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  fs::remove_all(path, ec);
+}
+
+Answer errorAnswer(int status, const std::string& reason) { return {status, {{"error", reason}}}; }
+
+Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
+  host_ = std::make_shared<sim::SimHost>();
+  if (options_.doc) {
+    doc_ = host_->newDocument();
+    loadDocument(*options_.doc, *doc_);
+    savedDocument_ = documentJson(*doc_);
+    host_->activeDocument = doc_;
+  }
+
+  const fs::path folder = moduleFolderOf(options_.addinDir);
+  authorIni_ = folder / pagedef::kIniFileName;
+  const auto ini = readFile(authorIni_);
+  const auto log = readFile(folder / kelvane::kLogFileName);
+  try {
+    if (ini) writeFileAtomically((scratch_ / pagedef::kIniFileName).string(), *ini);
+    if (log) writeFileAtomically((scratch_ / kelvane::kLogFileName).string(), *log);
+  } catch (const WriteError& e) {
+    throw PreviewError(e.what());
+  }
+  text_ = ini ? withoutCr(platform::decodeCp1252(*ini)) : std::string();
+
+  platform_ = std::make_unique<CliPlatform>(scratch_.string(), nullptr);
+  session_ = std::make_unique<LiveSession>(
+      host_, *platform_, shown_, std::make_unique<swAddIn>(*platform_),
+      [this](const std::string& kind, const std::string& text) { events_.push_back({{"kind", kind}, {"text", text}}); });
+  session_->connect(1);
+  diagnose();
+  reopen();
+}
+
+Preview::~Preview() {
+  session_->disconnect();
+  session_.reset();
+}
+
+std::optional<std::string> Preview::perform(const Command& c) {
+  // The host's call log would grow for as long as the preview runs; nothing reads it here.
+  host_->faults->calls.clear();
+  return session_->perform(c);
+}
+
+void Preview::reopen() {
+  if (session_->shownPage()) perform(command(Kind::Close, 0, host::code::kCloseCancel));
+  perform(command(Kind::Menu));
+  openedDocument_ = doc_ ? documentJson(*doc_) : Json(nullptr);
+}
+
+std::optional<Preview::Diagnostic> Preview::unmappable() const {
+  const auto at = platform::firstUnmappableCp1252(text_);
+  if (!at) return std::nullopt;
+  int line = 0;
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < *at; ++i) {
+    if (text_[i] == '\n') ++line, lineStart = i + 1;
+  }
+  int column = 1;  // characters, not bytes
+  for (std::size_t i = lineStart; i < *at; ++i) column += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
+  std::size_t end = *at + 1;
+  while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
+  return Diagnostic{"error", line, column,
+                    "line " + std::to_string(line) + ", column " + std::to_string(column) + ": Windows-1252 cannot hold \"" +
+                        text_.substr(*at, end - *at) + "\""};
+}
+
+void Preview::diagnose() {
+  diagnostics_.clear();
+  valid_ = false;
+  if (auto bad = unmappable()) {
+    diagnostics_.push_back(std::move(*bad));
+    return;
+  }
+  // The placeholders read a copy of the document, so the check leaves no trace in it.
+  auto checkHost = std::make_shared<sim::SimHost>();
+  checkHost->activeDocument = checkHost->newDocument();
+  if (doc_) parseDocument(documentText(*doc_), *checkHost->activeDocument);
+  const CheckReport report =
+      checkDefinition(scratch_.string(), (scratch_ / pagedef::kIniFileName).string(), *checkHost);
+  valid_ = report.read;
+  for (const auto& message : report.messages) {
+    const bool named = report.errorLine && message == pagedef::lineErrorText(*report.errorLine);
+    diagnostics_.push_back({"error", named ? report.errorLine : std::nullopt, std::nullopt, message});
+  }
+  for (const auto& w : report.warnings) diagnostics_.push_back({"warning", w.line, std::nullopt, w.text});
+}
+
+Json Preview::definition() const {
+  Json diagnostics = Json::array();
+  for (const auto& d : diagnostics_) {
+    Json j = {{"severity", d.severity}, {"line", d.line ? Json(*d.line) : Json(nullptr)}, {"text", d.text}};
+    if (d.column) j["column"] = *d.column;
+    diagnostics.push_back(std::move(j));
+  }
+  return {{"text", text_}, {"valid", valid_}, {"diagnostics", std::move(diagnostics)}};
+}
+
+Answer Preview::setDefinition(const Json& request) {
+  const Json& text = member(request, "text");
+  if (!text.is_string()) return errorAnswer(400, "the request names no \"text\"");
+  events_ = Json::array();
+  text_ = withoutCr(text.get<std::string>());
+  if (!unmappable()) {
+    try {
+      writeFileAtomically((scratch_ / pagedef::kIniFileName).string(), platform::encodeCp1252(withCrLf(text_)));
+    } catch (const WriteError& e) {
+      return errorAnswer(500, e.what());
+    }
+  }
+  diagnose();
+  // Each opening reads the file anew; a definition that does not read leaves the page.
+  if (valid_) reopen();
+  return {200, {{"definition", definition()}, {"state", state()}}};
+}
+
+Answer Preview::saveDefinition() {
+  if (auto bad = unmappable()) {
+    return {422, {{"error", bad->text}, {"line", *bad->line}, {"column", *bad->column}}};
+  }
+  try {
+    writeFileAtomically(authorIni_.string(), platform::encodeCp1252(withCrLf(text_)));
+  } catch (const WriteError& e) {
+    return errorAnswer(500, e.what());
+  }
+  return {200, {{"written", true}, {"file", authorIni_.string()}}};
+}
+
+Answer Preview::saveDocument() {
+  if (!doc_) return errorAnswer(409, "no document was named on the command line");
+  Json now = documentJson(*doc_);
+  if (now == savedDocument_) return {200, {{"written", false}, {"file", *options_.doc}}};
+  try {
+    writeFileAtomically(*options_.doc, documentText(*doc_));
+  } catch (const WriteError& e) {
+    return errorAnswer(500, e.what());
+  }
+  savedDocument_ = std::move(now);
+  return {200, {{"written", true}, {"file", *options_.doc}}};
+}
+
+Answer Preview::event(const Json& request) {
+  const Json& type = member(request, "type");
+  if (!type.is_string()) return errorAnswer(400, "the request names no event \"type\"");
+  const std::string kind = type.get<std::string>();
+  events_ = Json::array();
+
+  const bool needsId = kind == "text" || kind == "select" || kind == "check" || kind == "press";
+  const auto id = integerMember(request, "id");
+  if (needsId && !id) return errorAnswer(400, "\"" + kind + "\" needs an integer \"id\"");
+
+  std::optional<std::string> refusal;
+  if (kind == "text") {
+    const Json& text = member(request, "text");
+    if (!text.is_string()) return errorAnswer(400, "\"text\" needs a string \"text\"");
+    refusal = perform(command(Kind::Text, *id, 0, text.get<std::string>()));
+  } else if (kind == "select") {
+    const auto index = integerMember(request, "index");
+    if (!index || *index < 0) return errorAnswer(400, "\"select\" needs an \"index\" from 0");
+    refusal = perform(command(Kind::Select, *id, *index));
+  } else if (kind == "check") {
+    const Json& checked = member(request, "checked");
+    if (!checked.is_boolean()) return errorAnswer(400, "\"check\" needs a boolean \"checked\"");
+    refusal = perform(command(Kind::Check, *id, checked.get<bool>() ? 1 : 0));
+  } else if (kind == "press") {
+    refusal = perform(command(Kind::Press, *id));
+  } else if (kind == "help") {
+    refusal = perform(command(Kind::Help));
+  } else if (kind == "ok" || kind == "cancel") {
+    refusal = perform(command(Kind::Close, 0, kind == "ok" ? host::code::kCloseOkay : host::code::kCloseCancel));
+  } else if (kind == "reopen") {
+    reopen();
+  } else {
+    return errorAnswer(400, "no event \"" + kind + "\"");
+  }
+  if (refusal) return errorAnswer(409, *refusal);
+  return {200, state()};
+}
+
+Json Preview::changes(const Json& now) const {
+  Json out = Json::array();
+  if (!doc_) return out;
+  scopeChanges(member(openedDocument_, "properties"), member(now, "properties"), "", out);
+  const Json& configs = member(now, "configurationProperties");
+  for (const auto& [name, props] : configs.items()) {
+    scopeChanges(member(member(openedDocument_, "configurationProperties"), name.c_str()), props, name, out);
+  }
+  return out;
+}
+
+std::string Preview::logText() const {
+  try {
+    const auto bytes = readFile(scratch_ / kelvane::kLogFileName);
+    return bytes ? platform::decodeCp1252(*bytes) : std::string();
+  } catch (const PreviewError& e) {
+    return e.what();
+  }
+}
+
+Json Preview::state() const {
+  const sim::SimPage* page = session_->connected() && host_->page ? host_->page.get() : nullptr;
+  Json j = Json::object();
+  j["title"] = page ? page->title : std::string();
+  j["page"] = page ? pageJson(*page) : Json(nullptr);
+  Json document = doc_ ? documentJson(*doc_) : Json(nullptr);
+  j["changes"] = changes(document);
+  j["documentChanged"] = doc_ && document != savedDocument_;
+  j["document"] = std::move(document);
+  j["status"] = host_->statusTexts.empty() ? std::string() : host_->statusTexts.back();
+  j["messages"] = platform_->messages();
+  j["processes"] = platform_->processes();
+  j["log"] = logText();
+  j["events"] = events_;
+  j["valid"] = valid_;
+  return j;
+}
+
+}  // namespace kelvane::cli

@@ -1,0 +1,116 @@
+// `kelvane preview`: one live session of the add-in on the simulated host, driven by
+// the author from a browser. This is the part without HTTP: each request of the web
+// API is one call here, answered with a status and a JSON body.
+//
+// The session works on a scratch copy of the add-in's folder and on the document held
+// in memory; the author's own files change only through saveDefinition and
+// saveDocument.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli_platform.h"
+#include "document_file.h"
+#include "live_session.h"
+#include "sim/sim.h"
+
+namespace kelvane::cli {
+
+struct PreviewOptions {
+  std::string addinDir = ".";      // holds Kelvane.ini and Kelvane.log
+  std::optional<std::string> doc;  // the active document (JSON); none: no document
+  int port = 0;                    // 0: a free port
+};
+
+// A preview that cannot start; the message names the file and the problem.
+class PreviewError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// An answer of the web API.
+struct Answer {
+  int status = 200;
+  Json body;
+};
+
+// A JSON error answer: {"error": reason}.
+Answer errorAnswer(int status, const std::string& reason);
+
+class Preview {
+ public:
+  // Loads the document, copies the add-in's files to a scratch folder, connects the
+  // add-in and opens its page. Throws DocumentError or PreviewError.
+  explicit Preview(PreviewOptions options);
+  // Disconnects (the host closes a shown page with OK, in memory only) and removes the
+  // scratch folder. Nothing of the author's is written.
+  ~Preview();
+
+  Preview(const Preview&) = delete;
+  Preview& operator=(const Preview&) = delete;
+
+  // The page in the dump format, the document and what changed in it since the page
+  // opened, the status bar, message boxes, processes and Kelvane.log.
+  Json state() const;
+  // {"type": "text"|"select"|"check"|"press"|"help"|"ok"|"cancel"|"reopen", ...}:
+  // the event a person causes; answers the new state, or 409 with the reason a person
+  // could not do it, or 400 for a request that is no such event.
+  Answer event(const Json& request);
+  // {"text", "valid", "diagnostics": [{"severity", "line", "column"?, "text"}]}.
+  Json definition() const;
+  // {"text"}: the author's new definition, checked; when valid the page is reopened.
+  // Answers the definition and the state.
+  Answer setDefinition(const Json& request);
+  // Writes the definition to the author's Kelvane.ini in Windows-1252 with CR LF.
+  Answer saveDefinition();
+  // Writes the document to its file when it changed since it was read or saved.
+  Answer saveDocument();
+
+ private:
+  struct Diagnostic {
+    std::string severity;  // "error" or "warning"
+    std::optional<int> line;
+    std::optional<int> column;
+    std::string text;
+  };
+
+  void diagnose();
+  void reopen();
+  std::optional<std::string> perform(const Command& command);
+  Json changes(const Json& now) const;  // `now`: the document's JSON form
+  std::string logText() const;
+  std::optional<Diagnostic> unmappable() const;
+
+  // Removed with everything in it when the preview ends, or fails to start.
+  struct ScratchFolder {
+    std::filesystem::path path;
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+  };
+
+  PreviewOptions options_;
+  ScratchFolder scratchFolder_;
+  const std::filesystem::path& scratch_ = scratchFolder_.path;
+  std::filesystem::path authorIni_;
+  std::shared_ptr<sim::SimHost> host_;
+  std::shared_ptr<sim::SimDocument> doc_;
+  Json savedDocument_;         // the document as its file was last read or written
+  Json openedDocument_;        // the document when the page last opened
+  std::string text_;           // the definition as the author edits it (UTF-8, LF)
+  std::vector<Diagnostic> diagnostics_;
+  bool valid_ = false;
+  Json events_ = Json::array();  // what the last request made the host report
+  std::unique_ptr<CliPlatform> platform_;
+  std::ostringstream shown_;     // where show and dump would print; the preview asks for neither
+  std::unique_ptr<LiveSession> session_;
+};
+
+}  // namespace kelvane::cli
