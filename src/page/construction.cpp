@@ -175,6 +175,8 @@ void buildAndShow(State& s, Progress& progress) {
 }  // namespace
 
 bool DispPropMgr(State& s) {
+  // Whatever an earlier page that failed to show left bound goes with its model.
+  s.emptyModel();
   if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get())) {
     showStatus(s, status::kIniReadError);
     return false;

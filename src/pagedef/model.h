@@ -4,8 +4,12 @@
 // pass the 16-bit limits below: the parser refuses the line that would.
 #pragma once
 
+#include <compare>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kelvane::pagedef {
@@ -54,7 +58,34 @@ struct CompositeDef {
 
 inline constexpr const char* kCompositeMark = "<>";
 
-struct PageDefinition {
+// A field's place: group index, field index.
+struct FieldRef {
+  std::int16_t group = 0;
+  std::int16_t field = 0;
+  friend auto operator<=>(const FieldRef&, const FieldRef&) = default;
+};
+
+// Every field under its caption, in page order (group order, then field order).
+class CaptionIndex {
+ public:
+  // The fields captioned `caption`; null when there are none.
+  const std::vector<FieldRef>* find(std::string_view caption) const;
+  // Records `at` under `caption`, keeping the page order when a later line adds a
+  // field to an earlier group.
+  void add(std::string_view caption, FieldRef at);
+  void clear() { fields_.clear(); }
+  void reserve(std::size_t captions) { fields_.reserve(captions); }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, std::vector<FieldRef>, Hash, std::equal_to<>> fields_;
+};
+
+class PageDefinition {
+ public:
   std::vector<GroupDef> groups;
   std::vector<CompositeDef> composites;
   bool useConfigs = false;
@@ -62,11 +93,21 @@ struct PageDefinition {
 
   std::int16_t lastComposite() const { return static_cast<std::int16_t>(composites.size()) - 1; }
 
-  // Empty: releases every group, field, entry and composite.
+  // Appends a field captioned `caption` to group `group` and indexes it. Fields enter
+  // the model only this way, so the caption index cannot drift from the groups.
+  FieldDef& addField(std::int16_t group, std::string_view caption);
+
+  const CaptionIndex& captions() const { return captions_; }
+
+  // Empty: releases every group, field, entry, composite and the caption index.
   void clear() {
     groups.clear();
     composites.clear();
+    captions_.clear();
   }
+
+ private:
+  CaptionIndex captions_;
 };
 
 }  // namespace kelvane::pagedef

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <limits>
-#include <tuple>
 
 #include "common/checked.h"
 #include "common/text.h"
@@ -37,40 +35,6 @@ bool bracketedName(std::string_view header, std::string_view& name) {
 
 bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
-}
-
-// Names are short: a word at a time, with overlapping loads for the last bytes, then
-// mixed so that the low bits (the slot) depend on every byte.
-template <typename Word>
-std::uint64_t load(const char* at) {
-  Word word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-std::uint32_t hashOf(std::string_view name) {
-  constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15u;
-  const char* p = name.data();
-  const std::size_t n = name.size();
-  std::uint64_t hash = n * kOdd;
-  std::uint64_t tail = 0;
-  if (n >= 8) {
-    for (std::size_t i = 0; i + 8 < n; i += 8) {
-      hash = (hash ^ load<std::uint64_t>(p + i)) * kOdd;
-      hash ^= hash >> 29;
-    }
-    tail = load<std::uint64_t>(p + n - 8);
-  } else if (n >= 4) {
-    tail = load<std::uint32_t>(p) << 32 | load<std::uint32_t>(p + n - 4);
-  } else if (n > 0) {
-    tail = static_cast<unsigned char>(p[0]) << 16 | static_cast<unsigned char>(p[n / 2]) << 8 |
-           static_cast<unsigned char>(p[n - 1]);
-  }
-  // The finalizer of MurmurHash3.
-  hash ^= tail;
-  hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDu;
-  hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53u;
-  return static_cast<std::uint32_t>(hash ^ (hash >> 33));
 }
 
 void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
@@ -181,49 +145,6 @@ void LineParser::parseLine(std::string_view raw) {
   }
 }
 
-std::string_view LineParser::HeaderIndex::nameAt(Position at) const {
-  const GroupDef& group = model_.groups[at.group];
-  return at.field < 0 ? std::string_view(group.name) : std::string_view(group.fields[at.field].caption);
-}
-
-std::size_t LineParser::HeaderIndex::slotOf(std::string_view name, std::uint32_t hash) const {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
-  while (slots_[i].at.group >= 0 && (slots_[i].hash != hash || nameAt(slots_[i].at) != name))
-    i = (i + 1) & mask;
-  return i;
-}
-
-const LineParser::Position* LineParser::HeaderIndex::find(std::string_view name) const {
-  if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[slotOf(name, hashOf(name))];
-  return slot.at.group >= 0 ? &slot.at : nullptr;
-}
-
-void LineParser::HeaderIndex::keepFirst(std::string_view name, Position at) {
-  if (2 * (used_ + 1) > slots_.size()) grow();
-  const std::uint32_t hash = hashOf(name);
-  Slot& slot = slots_[slotOf(name, hash)];
-  if (slot.at.group < 0) {
-    slot = {hash, at};
-    ++used_;
-  } else if (std::tie(at.group, at.field) < std::tie(slot.at.group, slot.at.field)) {
-    slot.at = at;  // a later line added to an earlier group
-  }
-}
-
-void LineParser::HeaderIndex::grow() {
-  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.at.group < 0) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots_[i].at.group >= 0) i = (i + 1) & mask;
-    slots_[i] = slot;
-  }
-}
-
 bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
                                   std::int16_t& field) const {
   group = -1;
@@ -231,10 +152,10 @@ bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view caption;
   if (!bracketedName(header, caption)) return false;
-  const Position* found = fieldsByCaption_.find(caption);
+  const std::vector<FieldRef>* found = model_.captions().find(caption);
   if (!found) return false;
-  group = found->group;
-  field = found->field;
+  group = found->front().group;
+  field = found->front().field;
   return true;
 }
 
@@ -243,9 +164,9 @@ bool LineParser::findGroupSection(std::string_view header, std::int16_t& group) 
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view name;
   if (!bracketedName(header, name)) return false;
-  const Position* found = groupsByName_.find(name);
-  if (!found) return false;
-  group = found->group;
+  auto found = groupsByName_.find(name);
+  if (found == groupsByName_.end()) return false;
+  group = found->second;
   return true;
 }
 
@@ -286,27 +207,22 @@ void LineParser::groupLine(std::string_view line) {
     line.remove_suffix(1);
   }
   group.name = text::trimmedView(line);
-  groupsByName_.keepFirst(group.name, {index, -1});
+  groupsByName_.try_emplace(group.name, index);
 }
 
 void LineParser::fieldLine(std::string_view line) {
   text::splitViews(line, ';', columns_);
-  GroupDef& group = model_.groups[group_];
-  auto index = checked16(static_cast<long long>(group.fields.size()), "field index");
-  FieldDef& field = group.fields.emplace_back();
+  auto index = checked16(static_cast<long long>(model_.groups[group_].fields.size()), "field index");
 
   std::string_view caption = columns_[0];
-  if (!caption.empty() && caption.front() == '!') {
-    field.remember = true;
-    caption.remove_prefix(1);
-  }
-  field.caption = text::trimmedView(caption);
+  const bool remember = !caption.empty() && caption.front() == '!';
+  if (remember) caption.remove_prefix(1);
+  FieldDef& field = model_.addField(group_, text::trimmedView(caption));
+  field.remember = remember;
 
   std::string_view property = columns_.size() > 1 ? text::trimmedView(columns_[1]) : "";
   field.propName = property.empty() ? text::properCase(field.caption) : std::string(property);
   blanksToUnderscores(field.propName);
-
-  fieldsByCaption_.keepFirst(field.caption, {group_, index});
 
   if (columns_.size() > 2) setDefault(field, index, text::trimmedView(columns_[2]));
   if (columns_.size() > 3) field.auxNumber = auxNumberOf(columns_[3]);

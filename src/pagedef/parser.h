@@ -23,6 +23,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/host.h"
@@ -70,36 +71,6 @@ class LineParser {
  private:
   enum class Section { Ignore, Groups, Fields, Entries };
 
-  struct Position {
-    std::int16_t group = -1;
-    std::int16_t field = -1;  // -1 for a group's own position
-  };
-
-  // Finds section headers without scanning the tables: name -> first position, in
-  // group order then field order. Open addressing over hashes and positions only;
-  // the names are read from the model, which only grows while lines are parsed.
-  class HeaderIndex {
-   public:
-    explicit HeaderIndex(const PageDefinition& model) : model_(model) {}
-    const Position* find(std::string_view name) const;
-    // Records `at` under `name` unless an earlier position has that name.
-    void keepFirst(std::string_view name, Position at);
-
-   private:
-    struct Slot {
-      std::uint32_t hash = 0;
-      Position at;  // at.group -1: free
-    };
-    std::string_view nameAt(Position at) const;
-    // The slot that holds `name`, else the free slot where it belongs.
-    std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
-    void grow();
-
-    const PageDefinition& model_;
-    std::vector<Slot> slots_;  // a power of two in size, at most half used
-    std::size_t used_ = 0;
-  };
-
   void sectionHeader(std::string_view header);
   void optionLine(std::string_view line);
   void groupLine(std::string_view line);
@@ -116,9 +87,13 @@ class LineParser {
   std::int16_t group_ = -1;  // the group of the field list, or of the entry list's field
   std::int16_t field_ = -1;  // the field of the entry list
 
-  // Kept up to date line by line, so a header sees only what the lines above declared.
-  HeaderIndex fieldsByCaption_{model_};
-  HeaderIndex groupsByName_{model_};
+  // Group name -> first group with it; with the model's caption index, kept up to date
+  // line by line, so a header sees only what the lines above declared.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::unordered_map<std::string, std::int16_t, NameHash, std::equal_to<>> groupsByName_;
 
   std::string tabless_;                    // the working text when the line had tabs
   std::vector<std::string_view> columns_;  // the columns of the current line
