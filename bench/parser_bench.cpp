@@ -9,12 +9,19 @@
 #include <benchmark/benchmark.h>
 #include <ini.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "addin/swaddin.h"
+#include "check.h"
+#include "page_inputs.h"
 #include "pagedef/parser.h"
 #include "platform/fake_platform.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -97,7 +104,7 @@ void BM_Parse(benchmark::State& state, Content content) {
   os.setFileText(kIniFileName, joined(lines));
   kelvane::pagedef::PageDefinition model;
   for (auto _ : state) {
-    bool ok = kelvane::pagedef::parsePageDefinition(model, os, nullptr);
+    bool ok = kelvane::pagedef::parsePageDefinition(model, os, nullptr).read();
     if (!ok) state.SkipWithError("line error");
     os.calls.clear();  // the fake records every call
     benchmark::DoNotOptimize(model.groups.data());
@@ -187,6 +194,59 @@ void BM_Inih(benchmark::State& state, Content content, bool keep) {
   reportLines(state, lines.size());
 }
 
+// `kelvane check` against opening the page, on one definition: the fields of
+// page_inputs.h in groups of 250, so that every control id fits in 16 bits.
+std::string checkedDefinition(int fields) {
+  const int groups = (fields + 249) / 250;
+  std::string ini = ":USE_CONFIGS=Yes\n[Groups]\n";
+  for (int g = 0; g < groups; ++g) ini += "Group " + std::to_string(g) + "\n";
+  for (int g = 0; g < groups; ++g) {
+    ini += "[Group " + std::to_string(g) + "]\n";
+    for (int n = g * 250; n < fields && n < (g + 1) * 250; ++n) ini += kelvane::bench::fieldLine(n) + "\n";
+  }
+  for (int n = 6; n < fields; n += 10)
+    ini += "[Finish " + kelvane::bench::fieldName(n) + "]\nPainted;P\n*Anodized;A\nRaw\nPolished;PO\n";
+  return ini;
+}
+
+void BM_Check(benchmark::State& state) {
+  const int fields = static_cast<int>(state.range(0));
+  const auto folder = std::filesystem::temp_directory_path() / ("kelvane-check-bench-" + std::to_string(fields));
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / kIniFileName).string();
+  std::ofstream(file, std::ios::binary) << checkedDefinition(fields);
+  kelvane::cli::CheckOptions options;
+  options.file = file;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (kelvane::cli::runCheck(options, out, err) != 0) state.SkipWithError("check failed");
+    benchmark::DoNotOptimize(out.str().size());
+  }
+  std::filesystem::remove_all(folder);
+}
+
+void BM_OpenCheckedPage(benchmark::State& state) {
+  const int fields = static_cast<int>(state.range(0));
+  kelvane::platform::FakePlatform os;
+  auto host = std::make_shared<kelvane::sim::SimHost>();
+  host->activeDocument = host->newDocument();
+  kelvane::bench::fillDocument(*host->activeDocument, fields, 1, false);
+  os.setFileText(kIniFileName, checkedDefinition(fields));
+  kelvane::swAddIn addin{os};
+  addin.SwAddIn_ConnectToSW(host, 1);
+  for (auto _ : state) {
+    if (host->pickMenu() != kelvane::sim::SimHost::MenuResult::Ran || !host->page || !host->page->shown) {
+      state.SkipWithError("the page did not open");
+      break;
+    }
+    state.PauseTiming();
+    host->closePage(kelvane::host::code::kCloseCancel);
+    host->faults->calls.clear();
+    os.calls.clear();
+    state.ResumeTiming();
+  }
+}
+
 void sizes(benchmark::internal::Benchmark* b) { b->Arg(1024)->Arg(8192)->Arg(32767); }
 
 BENCHMARK_CAPTURE(BM_Parse, mixed, Content::Mixed)->Apply(sizes);
@@ -200,6 +260,8 @@ BENCHMARK_CAPTURE(BM_ReadLinesOnly, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, mixed_keep, Content::Mixed, true)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, mixed_ignore, Content::Mixed, false)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, headers_keep, Content::Headers, true)->Apply(sizes);
+BENCHMARK(BM_Check)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCheckedPage)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -80,14 +80,10 @@ void printSummary(std::ostream& out, const std::string& file, const pagedef::Pag
   out << "ENABLE_INI_EDIT: " << trueFalse(model.enableIniEdit) << '\n';
 }
 
-// The line a message box names, when it is one of the file's lines.
-void printFailingLine(std::ostream& out, const std::string& message, const std::vector<std::string>& lines) {
-  for (std::size_t n = 0; n < lines.size(); ++n) {
-    if (pagedef::lineErrorText(static_cast<int>(n)) == message) {
-      out << "  line " << n << ": " << lines[n] << '\n';
-      return;
-    }
-  }
+// The line the error names, when it is one of the file's lines.
+void printFailingLine(std::ostream& out, int line, const std::vector<std::string>& lines) {
+  if (line >= 0 && static_cast<std::size_t>(line) < lines.size())
+    out << "  line " << line << ": " << lines[line] << '\n';
 }
 
 }  // namespace
@@ -120,18 +116,16 @@ int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
 
   CheckPlatform platform(folder, file);
   pagedef::PageDefinition model;
-  const bool read = pagedef::parsePageDefinition(model, platform, host.get());
-  const std::vector<std::string> lines = readLines(platform, file);
-  if (!read) {
-    for (const auto& message : platform.messages()) {
-      out << message << '\n';
-      printFailingLine(out, message, lines);
-    }
+  IniWarnings observer(model);
+  const pagedef::ParseResult result = pagedef::parsePageDefinition(model, platform, host.get(), &observer);
+  if (!result.read()) {
+    out << pagedef::lineErrorText(result.error->line) << '\n';
+    printFailingLine(out, result.error->line, readLines(platform, file));
     return 1;
   }
 
   printSummary(out, file, model);
-  const auto warnings = iniWarnings(lines, model);
+  const auto warnings = observer.finish();
   for (const auto& w : warnings) out << "warning: line " << w.line << ": " << w.text << '\n';
   out << plural(warnings.size(), "warning", "warnings") << '\n';
   return options.strict && !warnings.empty() ? 1 : 0;

@@ -177,7 +177,7 @@ void buildAndShow(State& s, Progress& progress) {
 bool DispPropMgr(State& s) {
   // Whatever an earlier page that failed to show left bound goes with its model.
   s.emptyModel();
-  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get())) {
+  if (!pagedef::readPageDefinition(s.model, s.platform, s.ThisSW.get())) {
     showStatus(s, status::kIniReadError);
     return false;
   }

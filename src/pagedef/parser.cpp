@@ -114,16 +114,21 @@ std::string lineErrorText(int line) {
 }
 
 LineParser::LineParser(PageDefinition& model, platform::Platform& platform,
-                       host::Application* app)
-    : model_(model), platform_(platform), app_(app) {
+                       host::Application* app, ParseObserver* observer)
+    : model_(model), platform_(platform), app_(app), observer_(observer) {
   model_.clear();
   model_.useConfigs = false;
   model_.enableIniEdit = false;
 }
 
 void LineParser::parseLine(std::string_view raw) {
+  ++line_;
   std::string_view first = text::firstChar(raw);
-  if (first == "#" || isBlankLineStart(first)) return;
+  if (first == "#") return;
+  if (isBlankLineStart(first)) {
+    if (observer_) observer_->ignoredLine(line_, raw);
+    return;
+  }
 
   // The working text: cut at the first "#", tabs as blanks, trimmed. Most lines
   // have no tab and need no copy.
@@ -138,6 +143,9 @@ void LineParser::parseLine(std::string_view raw) {
   if (first == "[") return sectionHeader(work);
   if (first == ":") return optionLine(work);
   switch (section_) {
+    case Section::Start:
+      if (observer_) observer_->lineBeforeSections(line_);
+      return;
     case Section::Ignore: return;
     case Section::Groups: return groupLine(work);
     case Section::Fields: return fieldLine(work);
@@ -181,15 +189,20 @@ void LineParser::sectionHeader(std::string_view header) {
     section_ = Section::Fields;
   } else {
     section_ = Section::Ignore;
+    if (observer_) observer_->unmatchedHeader(line_, header);
   }
 }
 
 void LineParser::optionLine(std::string_view line) {
   auto eq = line.find('=');
-  if (eq == std::string_view::npos) return;
+  if (eq == std::string_view::npos) {
+    if (observer_) observer_->optionWithoutValue(line_);
+    return;
+  }
   std::string_view key = line.substr(0, eq);
   std::string_view value = line.substr(eq + 1);
   value = value.substr(0, value.find('='));
+  if (observer_) observer_->option(line_, key, value);
   if (key == ":USE_CONFIGS") {
     model_.useConfigs = isTrueValue(value);
   } else if (key == ":ENABLE_INI_EDIT") {
@@ -224,7 +237,9 @@ void LineParser::fieldLine(std::string_view line) {
   field.propName = property.empty() ? text::properCase(field.caption) : std::string(property);
   blanksToUnderscores(field.propName);
 
-  if (columns_.size() > 2) setDefault(field, index, text::trimmedView(columns_[2]));
+  const std::string_view defaultColumn = columns_.size() > 2 ? text::trimmedView(columns_[2]) : "";
+  if (observer_) observer_->field(line_, {group_, index}, defaultColumn);
+  if (columns_.size() > 2) setDefault(field, index, defaultColumn);
   if (columns_.size() > 3) field.auxNumber = auxNumberOf(columns_[3]);
 }
 
@@ -242,6 +257,7 @@ void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::strin
       composite.parts.assign(parts_.begin(), parts_.end());
     }
     field.defaultValue = kCompositeMark;
+    if (observer_) observer_->composite(line_, model_.lastComposite());
   } else {
     field.defaultValue = column;
   }
@@ -273,15 +289,16 @@ void LineParser::entryLine(std::string_view line) {
   if (columns_.size() == 2) item.code = text::trimmedView(columns_[1]);
 }
 
-bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
-                         host::Application* app) {
-  LineParser parser(model, platform, app);
+ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platform,
+                                host::Application* app, ParseObserver* observer) {
+  LineParser parser(model, platform, app, observer);
   const std::string path = platform::joinPath(platform, platform.ModuleFolder(), kIniFileName);
   // A failing existence test is not the file's fault: it reaches the caller.
-  if (!platform.FileExists(path)) return true;
+  if (!platform.FileExists(path)) return {};
 
   std::int16_t line = 0;
   std::unique_ptr<platform::LineReader> reader;
+  LineError error;
   try {
     reader = platform.OpenTextFile(path);
     while (!reader->AtEndOfStream()) {
@@ -290,11 +307,12 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     }
     auto done = std::move(reader);  // a failing Close is not tried twice
     done->Close();
-    return true;
-  } catch (const std::exception&) {
+    return {};
+  } catch (const std::exception& e) {
+    error = {line, e.what()};
   }
 
-  // A line error: tell the user, then let go of the file.
+  // A line error: tell the observer, then let go of the file.
   auto closeQuietly = [&reader] {
     if (!reader) return;
     try {
@@ -303,13 +321,32 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     }
   };
   try {
-    platform.MessageBox(lineErrorText(line));
+    if (observer) observer->lineError(error);
   } catch (...) {
     closeQuietly();
     throw;
   }
   closeQuietly();
-  return false;
+  return {std::move(error)};
+}
+
+namespace {
+
+class MessageBoxOnError : public ParseObserver {
+ public:
+  explicit MessageBoxOnError(platform::Platform& platform) : platform_(platform) {}
+  void lineError(const LineError& error) override { platform_.MessageBox(lineErrorText(error.line)); }
+
+ private:
+  platform::Platform& platform_;
+};
+
+}  // namespace
+
+bool readPageDefinition(PageDefinition& model, platform::Platform& platform,
+                        host::Application* app) {
+  MessageBoxOnError messageBox(platform);
+  return parsePageDefinition(model, platform, app, &messageBox).read();
 }
 
 }  // namespace kelvane::pagedef
