@@ -1,6 +1,7 @@
-// Kelvane.ini parsing cost per line, for files of 1k, 8k and 32k lines, beside two
+// Kelvane.ini parsing cost per line, for files of 1k, 8k and 32k lines, beside three
 // floors and a reference:
-// - a plain line split of the same bytes (what any line reader must at least do),
+// - a split of the same bytes into views of the lines (the true floor),
+// - a plain line split into strings (what a line reader returning strings pays),
 // - the same bytes read through the in-memory platform's LineReader without parsing
 //   them (what the parser cannot avoid paying for its input),
 // - the same lines handed to the parser without a file (its own share),
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -131,6 +133,27 @@ void BM_PlainSplit(benchmark::State& state, Content content) {
   const std::string bytes = joined(lines);
   for (auto _ : state) {
     auto split = kelvane::platform::splitLines(bytes);
+    benchmark::DoNotOptimize(split.data());
+  }
+  reportLines(state, lines.size());
+}
+
+// The true floor: the same bytes split into views of the lines, nothing copied.
+void BM_ViewSplit(benchmark::State& state, Content content) {
+  const auto lines = linesOf(content, static_cast<int>(state.range(0)));
+  const std::string bytes = joined(lines);
+  std::vector<std::string_view> split;
+  for (auto _ : state) {
+    split.clear();
+    const std::string_view text = bytes;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t lf = text.find('\n', start);
+      if (lf == std::string_view::npos) lf = text.size();
+      const std::size_t end = lf > start && text[lf - 1] == '\r' ? lf - 1 : lf;
+      split.push_back(text.substr(start, end - start));
+      start = lf + 1;
+    }
     benchmark::DoNotOptimize(split.data());
   }
   reportLines(state, lines.size());
@@ -255,6 +278,8 @@ BENCHMARK_CAPTURE(BM_ParseLinesOnly, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ParseLinesOnly, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_PlainSplit, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_PlainSplit, headers, Content::Headers)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_ViewSplit, mixed, Content::Mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_ViewSplit, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ReadLinesOnly, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ReadLinesOnly, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, mixed_keep, Content::Mixed, true)->Apply(sizes);

@@ -202,7 +202,7 @@ void IniWarnings::compositeWarnings() {
     for (const auto& part : c.parts) {
       const bool marked = !part.empty() && part.front() == '^';
       const std::string name = marked ? part.substr(1) : part;
-      if (model_.captions().find(name) || (!marked && !hasLetterOrDigit(name))) continue;
+      if (!model_.captions().find(name).empty() || (!marked && !hasLetterOrDigit(name))) continue;
       warn(pending.line, "composite part " + inQuotes(part) + " of " + inQuotes(target.caption) +
                              " names no field, so it is taken as literal text" + near.of(name));
     }

@@ -1,20 +1,110 @@
 #include "pagedef/model.h"
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 
 namespace kelvane::pagedef {
 
-const std::vector<FieldRef>* CaptionIndex::find(std::string_view caption) const {
-  auto hit = fields_.find(caption);
-  return hit == fields_.end() ? nullptr : &hit->second;
+namespace {
+
+constexpr std::size_t kBlockSize = 16 * 1024;
+
+}  // namespace
+
+std::string_view NameTable::keep(std::string_view name) {
+  while (block_ < blocks_.size() && used_ + name.size() > blocks_[block_].size) {
+    ++block_;
+    used_ = 0;
+  }
+  if (block_ == blocks_.size()) {
+    const std::size_t size = std::max(kBlockSize, name.size());
+    blocks_.push_back({std::make_unique<char[]>(size), size});
+    used_ = 0;
+  }
+  char* at = blocks_[block_].bytes.get() + used_;
+  if (!name.empty()) std::memcpy(at, name.data(), name.size());
+  used_ += name.size();
+  return {at, name.size()};
+}
+
+std::size_t NameTable::slotOf(std::string_view name, std::size_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i] != 0) {
+    const std::uint32_t id = slots_[i] - 1;
+    if (hashes_[id] == hash && names_[id] == name) break;
+    i = (i + 1) & mask;
+  }
+  return i;
+}
+
+void NameTable::grow() {
+  slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::uint32_t id = 0; id < names_.size(); ++id) {
+    std::size_t i = hashes_[id] & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = id + 1;
+  }
+}
+
+std::uint32_t NameTable::find(std::string_view name) const {
+  if (slots_.empty()) return kNone;
+  const std::uint32_t slot = slots_[slotOf(name, std::hash<std::string_view>{}(name))];
+  return slot == 0 ? kNone : slot - 1;
+}
+
+std::uint32_t NameTable::insert(std::string_view name, bool& added) {
+  if (2 * (names_.size() + 1) > slots_.size()) grow();
+  const std::size_t hash = std::hash<std::string_view>{}(name);
+  std::uint32_t& slot = slots_[slotOf(name, hash)];
+  added = slot == 0;
+  if (added) {
+    names_.push_back(keep(name));
+    hashes_.push_back(hash);
+    slot = static_cast<std::uint32_t>(names_.size());
+  }
+  return slot - 1;
+}
+
+void NameTable::clear() {
+  names_.clear();
+  hashes_.clear();
+  std::fill(slots_.begin(), slots_.end(), 0);
+  block_ = 0;
+  used_ = 0;
+}
+
+std::span<const FieldRef> CaptionIndex::find(std::string_view caption) const {
+  const std::uint32_t id = names_.find(caption);
+  if (id == NameTable::kNone) return {};
+  const Entry& entry = entries_[id];
+  if (entry.more == NameTable::kNone) return {&entry.first, 1};
+  return more_[entry.more];
 }
 
 void CaptionIndex::add(std::string_view caption, FieldRef at) {
-  auto hit = fields_.find(caption);
-  if (hit == fields_.end()) hit = fields_.emplace(std::string(caption), std::vector<FieldRef>()).first;
-  std::vector<FieldRef>& refs = hit->second;
-  if (refs.empty() || refs.back() < at) refs.push_back(at);
+  bool added = false;
+  const std::uint32_t id = names_.insert(caption, added);
+  if (added) {
+    entries_.push_back({at});
+    return;
+  }
+  Entry& entry = entries_[id];
+  if (entry.more == NameTable::kNone) {
+    entry.more = static_cast<std::uint32_t>(more_.size());
+    more_.push_back({entry.first});
+  }
+  std::vector<FieldRef>& refs = more_[entry.more];
+  if (refs.back() < at) refs.push_back(at);
   else refs.insert(std::upper_bound(refs.begin(), refs.end(), at), at);
+}
+
+void CaptionIndex::clear() {
+  names_.clear();
+  entries_.clear();
+  more_.clear();
 }
 
 FieldDef& PageDefinition::addField(std::int16_t group, std::string_view caption) {

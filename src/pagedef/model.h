@@ -6,10 +6,10 @@
 
 #include <compare>
 #include <cstdint>
-#include <functional>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kelvane::pagedef {
@@ -65,23 +65,54 @@ struct FieldRef {
   friend auto operator<=>(const FieldRef&, const FieldRef&) = default;
 };
 
+// Names to dense ids (0, 1, ... in the order they were first added). The names are
+// copied into blocks that never move, and clear() keeps every block and table for
+// the next parse.
+class NameTable {
+ public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  std::uint32_t find(std::string_view name) const;  // kNone when absent
+  // The id of `name`, added when new (then `added` is set).
+  std::uint32_t insert(std::string_view name, bool& added);
+  std::size_t size() const { return names_.size(); }
+  void clear();
+
+ private:
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+  };
+  std::string_view keep(std::string_view name);
+  std::size_t slotOf(std::string_view name, std::size_t hash) const;
+  void grow();
+
+  std::vector<std::string_view> names_;  // by id, into blocks_
+  std::vector<std::size_t> hashes_;      // by id
+  std::vector<std::uint32_t> slots_;     // id + 1, 0 free; a power of two, at most half full
+  std::vector<Block> blocks_;
+  std::size_t block_ = 0;  // the block being filled
+  std::size_t used_ = 0;   // bytes used in it
+};
+
 // Every field under its caption, in page order (group order, then field order).
 class CaptionIndex {
  public:
-  // The fields captioned `caption`; null when there are none.
-  const std::vector<FieldRef>* find(std::string_view caption) const;
+  // The fields captioned `caption`; empty when there are none.
+  std::span<const FieldRef> find(std::string_view caption) const;
   // Records `at` under `caption`, keeping the page order when a later line adds a
   // field to an earlier group.
   void add(std::string_view caption, FieldRef at);
-  void clear() { fields_.clear(); }
-  void reserve(std::size_t captions) { fields_.reserve(captions); }
+  void clear();
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  struct Entry {
+    FieldRef first;                            // the only field, while there is one
+    std::uint32_t more = NameTable::kNone;     // else every field, in more_
   };
-  std::unordered_map<std::string, std::vector<FieldRef>, Hash, std::equal_to<>> fields_;
+  NameTable names_;
+  std::vector<Entry> entries_;                // by caption id
+  std::vector<std::vector<FieldRef>> more_;   // captions shared by several fields
 };
 
 class PageDefinition {

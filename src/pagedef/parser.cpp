@@ -160,10 +160,10 @@ bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view caption;
   if (!bracketedName(header, caption)) return false;
-  const std::vector<FieldRef>* found = model_.captions().find(caption);
-  if (!found) return false;
-  group = found->front().group;
-  field = found->front().field;
+  const std::span<const FieldRef> found = model_.captions().find(caption);
+  if (found.empty()) return false;
+  group = found.front().group;
+  field = found.front().field;
   return true;
 }
 
@@ -172,9 +172,9 @@ bool LineParser::findGroupSection(std::string_view header, std::int16_t& group) 
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view name;
   if (!bracketedName(header, name)) return false;
-  auto found = groupsByName_.find(name);
-  if (found == groupsByName_.end()) return false;
-  group = found->second;
+  const std::uint32_t id = groupNames_.find(name);
+  if (id == NameTable::kNone) return false;
+  group = firstGroupOf_[id];
   return true;
 }
 
@@ -220,7 +220,9 @@ void LineParser::groupLine(std::string_view line) {
     line.remove_suffix(1);
   }
   group.name = text::trimmedView(line);
-  groupsByName_.try_emplace(group.name, index);
+  bool added = false;
+  groupNames_.insert(group.name, added);
+  if (added) firstGroupOf_.push_back(index);
 }
 
 void LineParser::fieldLine(std::string_view line) {

@@ -24,7 +24,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "host/host.h"
@@ -130,13 +129,10 @@ class LineParser {
   std::int16_t group_ = -1;  // the group of the field list, or of the entry list's field
   std::int16_t field_ = -1;  // the field of the entry list
 
-  // Group name -> first group with it; with the model's caption index, kept up to date
-  // line by line, so a header sees only what the lines above declared.
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, std::int16_t, NameHash, std::equal_to<>> groupsByName_;
+  // Group names and the first group of each; with the model's caption index, kept up
+  // to date line by line, so a header sees only what the lines above declared.
+  NameTable groupNames_;
+  std::vector<std::int16_t> firstGroupOf_;  // by name id
 
   std::string tabless_;                    // the working text when the line had tabs
   std::vector<std::string_view> columns_;  // the columns of the current line

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,9 @@ std::string partText(State& s, const pagedef::CaptionIndex& index, const std::st
 
   std::string result;
   bool matched = false;
-  const auto* refs = index.find(name);
-  for (std::size_t pos = 0; refs && pos < refs->size();) {
-    const FieldRef at = (*refs)[pos++];
+  std::span<const FieldRef> refs = index.find(name);
+  for (std::size_t pos = 0; pos < refs.size();) {
+    const FieldRef at = refs[pos++];
     pagedef::FieldDef& f = s.model.groups.at(at.group).fields.at(at.field);
     host::Control& control = controlOf(f, s.binding(at.group, at.field));
     matched = true;
@@ -31,10 +32,10 @@ std::string partText(State& s, const pagedef::CaptionIndex& index, const std::st
       result += f.items.at(control.GetCurrentSelection()).code;
       // From here on the rest of the page is compared with the part as stored, mark
       // included, which in practice matches nothing more.
-      const auto* asStored = index.find(part);
-      if (refs != asStored) {
+      const std::span<const FieldRef> asStored = index.find(part);
+      if (refs.data() != asStored.data()) {
         refs = asStored;
-        if (refs) pos = std::upper_bound(refs->begin(), refs->end(), at) - refs->begin();
+        pos = std::upper_bound(refs.begin(), refs.end(), at) - refs.begin();
       }
     } else {
       result += control.ItemText(control.GetCurrentSelection());
