@@ -28,50 +28,51 @@ std::string_view NameTable::keep(std::string_view name) {
   return {at, name.size()};
 }
 
-std::size_t NameTable::slotOf(std::string_view name, std::size_t hash) const {
+static std::uint32_t hashOf(std::string_view name) {
+  const std::size_t hash = std::hash<std::string_view>{}(name);
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+}
+
+std::size_t NameTable::slotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (slots_[i] != 0) {
-    const std::uint32_t id = slots_[i] - 1;
-    if (hashes_[id] == hash && names_[id] == name) break;
+  while (slots_[i].id != kNone && (slots_[i].hash != hash || names_[slots_[i].id] != name))
     i = (i + 1) & mask;
-  }
   return i;
 }
 
 void NameTable::grow() {
-  slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), 0);
+  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+  old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
-  for (std::uint32_t id = 0; id < names_.size(); ++id) {
-    std::size_t i = hashes_[id] & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = id + 1;
+  for (const Slot& slot : old) {
+    if (slot.id == kNone) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].id != kNone) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
 }
 
 std::uint32_t NameTable::find(std::string_view name) const {
   if (slots_.empty()) return kNone;
-  const std::uint32_t slot = slots_[slotOf(name, std::hash<std::string_view>{}(name))];
-  return slot == 0 ? kNone : slot - 1;
+  return slots_[slotOf(name, hashOf(name))].id;
 }
 
 std::uint32_t NameTable::insert(std::string_view name, bool& added) {
   if (2 * (names_.size() + 1) > slots_.size()) grow();
-  const std::size_t hash = std::hash<std::string_view>{}(name);
-  std::uint32_t& slot = slots_[slotOf(name, hash)];
-  added = slot == 0;
+  const std::uint32_t hash = hashOf(name);
+  Slot& slot = slots_[slotOf(name, hash)];
+  added = slot.id == kNone;
   if (added) {
+    slot = {hash, static_cast<std::uint32_t>(names_.size())};
     names_.push_back(keep(name));
-    hashes_.push_back(hash);
-    slot = static_cast<std::uint32_t>(names_.size());
   }
-  return slot - 1;
+  return slot.id;
 }
 
 void NameTable::clear() {
   names_.clear();
-  hashes_.clear();
-  std::fill(slots_.begin(), slots_.end(), 0);
+  std::fill(slots_.begin(), slots_.end(), Slot{});
   block_ = 0;
   used_ = 0;
 }

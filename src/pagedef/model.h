@@ -83,13 +83,17 @@ class NameTable {
     std::unique_ptr<char[]> bytes;
     std::size_t size = 0;
   };
+  // The hash is kept beside the id, so a probe reads a name only when it is the one.
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t id = kNone;  // kNone: free
+  };
   std::string_view keep(std::string_view name);
-  std::size_t slotOf(std::string_view name, std::size_t hash) const;
+  std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
   void grow();
 
   std::vector<std::string_view> names_;  // by id, into blocks_
-  std::vector<std::size_t> hashes_;      // by id
-  std::vector<std::uint32_t> slots_;     // id + 1, 0 free; a power of two, at most half full
+  std::vector<Slot> slots_;              // a power of two in size, at most half used
   std::vector<Block> blocks_;
   std::size_t block_ = 0;  // the block being filled
   std::size_t used_ = 0;   // bytes used in it
