@@ -200,6 +200,30 @@ TEST_F(ParserTest, LineErrorsNameTheFailingLine) {
   EXPECT_EQ(parsePageDefinition(model, os, host.get()).error->reason, "section before any group: [Unknown]");
 }
 
+// The caption index lists every field in page order, also when a later section adds
+// to an earlier group, and describes the new file after a second parse into the same
+// model (whose index keeps its storage).
+TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
+  const std::string longCaption(40000, 'c');  // longer than a block of keys
+  const struct {
+    std::vector<std::string> lines;
+    std::string caption;
+    std::vector<FieldRef> refs;
+  } cases[] = {
+      {{"[Groups]", "A", "B", "[B]", "x", "y", "[A]", "y", "x", "x"}, "x", {{0, 1}, {0, 2}, {1, 0}}},
+      {{"[Groups]", "A", "[A]", "y", "x"}, "x", {{0, 1}}},
+      {{"[Groups]", "A", "[A]", "y", "x"}, "y", {{0, 0}}},
+      {{"[Groups]", "A", "[A]", "y"}, "x", {}},
+      {{"[Groups]", "A", "[A]", longCaption, "z", longCaption}, longCaption, {{0, 0}, {0, 2}}},
+      {{"[Groups]", "A", "[A]", "y", "z"}, "z", {{0, 1}}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(parse(c.lines)) << joinLines(c.lines);
+    const auto found = model.captions().find(c.caption);
+    EXPECT_EQ(std::vector<FieldRef>(found.begin(), found.end()), c.refs) << joinLines(c.lines);
+  }
+}
+
 TEST_F(ParserTest, FailedLineLeavesWhatWasBuilt) {
   EXPECT_FALSE(parse({"[Groups]", "A", "[A]", "B;;<x>;kg", "C"}));
   EXPECT_EQ(dump(model), "useConfigs=0 enableIniEdit=0\ngroup 'A'\n"
