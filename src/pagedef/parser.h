@@ -91,8 +91,8 @@ bool readPageDefinition(PageDefinition& model, platform::Platform& platform,
                         host::Application* app);
 
 // The line-by-line half of the parser: takes the raw lines in file order and builds
-// `model` (emptied, options False, on construction). A line error throws; numbering
-// the lines and showing the message box is the caller's. parsePageDefinition runs
+// `model` (emptied, options False, on construction). A line error throws; the line
+// number of the error (the 16-bit counter) is the caller's. parsePageDefinition runs
 // on it; tests and fuzzers may feed it lines without a file.
 class LineParser {
  public:
