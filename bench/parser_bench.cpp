@@ -1,6 +1,7 @@
-// Kelvane.ini parsing cost per line, for files of 1k, 8k and 32k lines, beside two
+// Kelvane.ini parsing cost per line, for files of 1k, 8k and 32k lines, beside three
 // floors and a reference:
-// - a plain line split of the same bytes (what any line reader must at least do),
+// - a split of the same bytes into views of the lines (the true floor),
+// - a plain line split into strings (what a line reader returning strings pays),
 // - the same bytes read through the in-memory platform's LineReader without parsing
 //   them (what the parser cannot avoid paying for its input),
 // - the same lines handed to the parser without a file (its own share),
@@ -9,12 +10,20 @@
 #include <benchmark/benchmark.h>
 #include <ini.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "addin/swaddin.h"
+#include "check.h"
+#include "page_inputs.h"
 #include "pagedef/parser.h"
 #include "platform/fake_platform.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -97,7 +106,7 @@ void BM_Parse(benchmark::State& state, Content content) {
   os.setFileText(kIniFileName, joined(lines));
   kelvane::pagedef::PageDefinition model;
   for (auto _ : state) {
-    bool ok = kelvane::pagedef::parsePageDefinition(model, os, nullptr);
+    bool ok = kelvane::pagedef::parsePageDefinition(model, os, nullptr).read();
     if (!ok) state.SkipWithError("line error");
     os.calls.clear();  // the fake records every call
     benchmark::DoNotOptimize(model.groups.data());
@@ -124,6 +133,27 @@ void BM_PlainSplit(benchmark::State& state, Content content) {
   const std::string bytes = joined(lines);
   for (auto _ : state) {
     auto split = kelvane::platform::splitLines(bytes);
+    benchmark::DoNotOptimize(split.data());
+  }
+  reportLines(state, lines.size());
+}
+
+// The true floor: the same bytes split into views of the lines, nothing copied.
+void BM_ViewSplit(benchmark::State& state, Content content) {
+  const auto lines = linesOf(content, static_cast<int>(state.range(0)));
+  const std::string bytes = joined(lines);
+  std::vector<std::string_view> split;
+  for (auto _ : state) {
+    split.clear();
+    const std::string_view text = bytes;
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t lf = text.find('\n', start);
+      if (lf == std::string_view::npos) lf = text.size();
+      const std::size_t end = lf > start && text[lf - 1] == '\r' ? lf - 1 : lf;
+      split.push_back(text.substr(start, end - start));
+      start = lf + 1;
+    }
     benchmark::DoNotOptimize(split.data());
   }
   reportLines(state, lines.size());
@@ -187,6 +217,59 @@ void BM_Inih(benchmark::State& state, Content content, bool keep) {
   reportLines(state, lines.size());
 }
 
+// `kelvane check` against opening the page, on one definition: the fields of
+// page_inputs.h in groups of 250, so that every control id fits in 16 bits.
+std::string checkedDefinition(int fields) {
+  const int groups = (fields + 249) / 250;
+  std::string ini = ":USE_CONFIGS=Yes\n[Groups]\n";
+  for (int g = 0; g < groups; ++g) ini += "Group " + std::to_string(g) + "\n";
+  for (int g = 0; g < groups; ++g) {
+    ini += "[Group " + std::to_string(g) + "]\n";
+    for (int n = g * 250; n < fields && n < (g + 1) * 250; ++n) ini += kelvane::bench::fieldLine(n) + "\n";
+  }
+  for (int n = 6; n < fields; n += 10)
+    ini += "[Finish " + kelvane::bench::fieldName(n) + "]\nPainted;P\n*Anodized;A\nRaw\nPolished;PO\n";
+  return ini;
+}
+
+void BM_Check(benchmark::State& state) {
+  const int fields = static_cast<int>(state.range(0));
+  const auto folder = std::filesystem::temp_directory_path() / ("kelvane-check-bench-" + std::to_string(fields));
+  std::filesystem::create_directories(folder);
+  const std::string file = (folder / kIniFileName).string();
+  std::ofstream(file, std::ios::binary) << checkedDefinition(fields);
+  kelvane::cli::CheckOptions options;
+  options.file = file;
+  for (auto _ : state) {
+    std::ostringstream out, err;
+    if (kelvane::cli::runCheck(options, out, err) != 0) state.SkipWithError("check failed");
+    benchmark::DoNotOptimize(out.str().size());
+  }
+  std::filesystem::remove_all(folder);
+}
+
+void BM_OpenCheckedPage(benchmark::State& state) {
+  const int fields = static_cast<int>(state.range(0));
+  kelvane::platform::FakePlatform os;
+  auto host = std::make_shared<kelvane::sim::SimHost>();
+  host->activeDocument = host->newDocument();
+  kelvane::bench::fillDocument(*host->activeDocument, fields, 1, false);
+  os.setFileText(kIniFileName, checkedDefinition(fields));
+  kelvane::swAddIn addin{os};
+  addin.SwAddIn_ConnectToSW(host, 1);
+  for (auto _ : state) {
+    if (host->pickMenu() != kelvane::sim::SimHost::MenuResult::Ran || !host->page || !host->page->shown) {
+      state.SkipWithError("the page did not open");
+      break;
+    }
+    state.PauseTiming();
+    host->closePage(kelvane::host::code::kCloseCancel);
+    host->faults->calls.clear();
+    os.calls.clear();
+    state.ResumeTiming();
+  }
+}
+
 void sizes(benchmark::internal::Benchmark* b) { b->Arg(1024)->Arg(8192)->Arg(32767); }
 
 BENCHMARK_CAPTURE(BM_Parse, mixed, Content::Mixed)->Apply(sizes);
@@ -195,11 +278,15 @@ BENCHMARK_CAPTURE(BM_ParseLinesOnly, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ParseLinesOnly, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_PlainSplit, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_PlainSplit, headers, Content::Headers)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_ViewSplit, mixed, Content::Mixed)->Apply(sizes);
+BENCHMARK_CAPTURE(BM_ViewSplit, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ReadLinesOnly, mixed, Content::Mixed)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_ReadLinesOnly, headers, Content::Headers)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, mixed_keep, Content::Mixed, true)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, mixed_ignore, Content::Mixed, false)->Apply(sizes);
 BENCHMARK_CAPTURE(BM_Inih, headers_keep, Content::Headers, true)->Apply(sizes);
+BENCHMARK(BM_Check)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenCheckedPage)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

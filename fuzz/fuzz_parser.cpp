@@ -57,7 +57,7 @@ std::pair<std::string, std::vector<std::string>> parseInto(pagedef::PageDefiniti
   platform::FakePlatform os;
   os.files[os.pathOf(pagedef::kIniFileName)] = bytes;
   HostSide side = hostFor(header);
-  ok = pagedef::parsePageDefinition(model, os, side.app);
+  ok = pagedef::readPageDefinition(model, os, side.app);
   if (ok) fuzz::checkModel(model);
   return {fuzz::dumpModel(model), os.messages};
 }

@@ -81,29 +81,21 @@ void printSummary(std::ostream& out, const std::string& file, const pagedef::Pag
   out << "ENABLE_INI_EDIT: " << trueFalse(model.enableIniEdit) << '\n';
 }
 
-// The line a message box names, when it is one of the file's lines.
-std::optional<int> failingLine(const std::string& message, const std::vector<std::string>& lines) {
-  for (std::size_t n = 0; n < lines.size(); ++n) {
-    if (pagedef::lineErrorText(static_cast<int>(n)) == message) return static_cast<int>(n);
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 CheckReport checkDefinition(const std::string& folder, const std::string& file, sim::SimHost& host) {
   CheckPlatform platform(folder, file);
   CheckReport report;
-  report.read = pagedef::parsePageDefinition(report.model, platform, &host);
-  report.lines = readLines(platform, file);
+  IniWarnings observer(report.model);
+  const pagedef::ParseResult result = pagedef::parsePageDefinition(report.model, platform, &host, &observer);
+  report.read = result.read();
   if (!report.read) {
-    report.messages = platform.messages();
-    for (const auto& message : report.messages) {
-      if (!report.errorLine) report.errorLine = failingLine(message, report.lines);
-    }
+    report.messages = {pagedef::lineErrorText(result.error->line)};
+    report.lines = readLines(platform, file);
+    if (static_cast<std::size_t>(result.error->line) < report.lines.size()) report.errorLine = result.error->line;
     return report;
   }
-  report.warnings = iniWarnings(report.lines, report.model);
+  report.warnings = observer.finish();
   return report;
 }
 
@@ -134,11 +126,8 @@ int runCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) 
 
   const CheckReport report = checkDefinition(folder, file, *host);
   if (!report.read) {
-    for (const auto& message : report.messages) {
-      out << message << '\n';
-      const auto line = failingLine(message, report.lines);
-      if (line) out << "  line " << *line << ": " << report.lines[*line] << '\n';
-    }
+    for (const auto& message : report.messages) out << message << '\n';
+    if (report.errorLine) out << "  line " << *report.errorLine << ": " << report.lines[*report.errorLine] << '\n';
     return 1;
   }
 

@@ -189,7 +189,9 @@ void offerCommandAgain(State& s) {
 }  // namespace
 
 bool DispPropMgr(State& s) {
-  if (!pagedef::parsePageDefinition(s.model, s.platform, s.ThisSW.get(), s.onFailure)) {
+  // Whatever an earlier page that failed to show left bound goes with its model.
+  s.emptyModel();
+  if (!pagedef::readPageDefinition(s.model, s.platform, s.ThisSW.get(), s.onFailure)) {
     showStatus(s, status::kIniReadError);
     return false;
   }

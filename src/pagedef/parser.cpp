@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <limits>
-#include <tuple>
 
 #include "common/checked.h"
 #include "common/text.h"
@@ -37,40 +35,6 @@ bool bracketedName(std::string_view header, std::string_view& name) {
 
 bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
-}
-
-// Names are short: a word at a time, with overlapping loads for the last bytes, then
-// mixed so that the low bits (the slot) depend on every byte.
-template <typename Word>
-std::uint64_t load(const char* at) {
-  Word word;
-  std::memcpy(&word, at, sizeof word);
-  return word;
-}
-
-std::uint32_t hashOf(std::string_view name) {
-  constexpr std::uint64_t kOdd = 0x9E3779B97F4A7C15u;
-  const char* p = name.data();
-  const std::size_t n = name.size();
-  std::uint64_t hash = n * kOdd;
-  std::uint64_t tail = 0;
-  if (n >= 8) {
-    for (std::size_t i = 0; i + 8 < n; i += 8) {
-      hash = (hash ^ load<std::uint64_t>(p + i)) * kOdd;
-      hash ^= hash >> 29;
-    }
-    tail = load<std::uint64_t>(p + n - 8);
-  } else if (n >= 4) {
-    tail = load<std::uint32_t>(p) << 32 | load<std::uint32_t>(p + n - 4);
-  } else if (n > 0) {
-    tail = static_cast<unsigned char>(p[0]) << 16 | static_cast<unsigned char>(p[n / 2]) << 8 |
-           static_cast<unsigned char>(p[n - 1]);
-  }
-  // The finalizer of MurmurHash3.
-  hash ^= tail;
-  hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDu;
-  hash = (hash ^ (hash >> 33)) * 0xC4CEB9FE1A85EC53u;
-  return static_cast<std::uint32_t>(hash ^ (hash >> 33));
 }
 
 void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
@@ -150,16 +114,21 @@ std::string lineErrorText(int line) {
 }
 
 LineParser::LineParser(PageDefinition& model, platform::Platform& platform,
-                       host::Application* app)
-    : model_(model), platform_(platform), app_(app) {
+                       host::Application* app, ParseObserver* observer)
+    : model_(model), platform_(platform), app_(app), observer_(observer) {
   model_.clear();
   model_.useConfigs = false;
   model_.enableIniEdit = false;
 }
 
 void LineParser::parseLine(std::string_view raw) {
+  ++line_;
   std::string_view first = text::firstChar(raw);
-  if (first == "#" || isBlankLineStart(first)) return;
+  if (first == "#") return;
+  if (isBlankLineStart(first)) {
+    if (observer_) observer_->ignoredLine(line_, raw);
+    return;
+  }
 
   // The working text: cut at the first "#", tabs as blanks, trimmed. Most lines
   // have no tab and need no copy.
@@ -174,53 +143,13 @@ void LineParser::parseLine(std::string_view raw) {
   if (first == "[") return sectionHeader(work);
   if (first == ":") return optionLine(work);
   switch (section_) {
+    case Section::Start:
+      if (observer_) observer_->lineBeforeSections(line_);
+      return;
     case Section::Ignore: return;
     case Section::Groups: return groupLine(work);
     case Section::Fields: return fieldLine(work);
     case Section::Entries: return entryLine(work);
-  }
-}
-
-std::string_view LineParser::HeaderIndex::nameAt(Position at) const {
-  const GroupDef& group = model_.groups[at.group];
-  return at.field < 0 ? std::string_view(group.name) : std::string_view(group.fields[at.field].caption);
-}
-
-std::size_t LineParser::HeaderIndex::slotOf(std::string_view name, std::uint32_t hash) const {
-  const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hash & mask;
-  while (slots_[i].at.group >= 0 && (slots_[i].hash != hash || nameAt(slots_[i].at) != name))
-    i = (i + 1) & mask;
-  return i;
-}
-
-const LineParser::Position* LineParser::HeaderIndex::find(std::string_view name) const {
-  if (slots_.empty()) return nullptr;
-  const Slot& slot = slots_[slotOf(name, hashOf(name))];
-  return slot.at.group >= 0 ? &slot.at : nullptr;
-}
-
-void LineParser::HeaderIndex::keepFirst(std::string_view name, Position at) {
-  if (2 * (used_ + 1) > slots_.size()) grow();
-  const std::uint32_t hash = hashOf(name);
-  Slot& slot = slots_[slotOf(name, hash)];
-  if (slot.at.group < 0) {
-    slot = {hash, at};
-    ++used_;
-  } else if (std::tie(at.group, at.field) < std::tie(slot.at.group, slot.at.field)) {
-    slot.at = at;  // a later line added to an earlier group
-  }
-}
-
-void LineParser::HeaderIndex::grow() {
-  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
-  old.swap(slots_);
-  const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.at.group < 0) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots_[i].at.group >= 0) i = (i + 1) & mask;
-    slots_[i] = slot;
   }
 }
 
@@ -231,10 +160,10 @@ bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view caption;
   if (!bracketedName(header, caption)) return false;
-  const Position* found = fieldsByCaption_.find(caption);
-  if (!found) return false;
-  group = found->group;
-  field = found->field;
+  const std::span<const FieldRef> found = model_.captions().find(caption);
+  if (found.empty()) return false;
+  group = found.front().group;
+  field = found.front().field;
   return true;
 }
 
@@ -243,9 +172,9 @@ bool LineParser::findGroupSection(std::string_view header, std::int16_t& group) 
   if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
   std::string_view name;
   if (!bracketedName(header, name)) return false;
-  const Position* found = groupsByName_.find(name);
-  if (!found) return false;
-  group = found->group;
+  const std::uint32_t id = groupNames_.find(name);
+  if (id == NameTable::kNone) return false;
+  group = firstGroupOf_[id];
   return true;
 }
 
@@ -260,15 +189,20 @@ void LineParser::sectionHeader(std::string_view header) {
     section_ = Section::Fields;
   } else {
     section_ = Section::Ignore;
+    if (observer_) observer_->unmatchedHeader(line_, header);
   }
 }
 
 void LineParser::optionLine(std::string_view line) {
   auto eq = line.find('=');
-  if (eq == std::string_view::npos) return;
+  if (eq == std::string_view::npos) {
+    if (observer_) observer_->optionWithoutValue(line_);
+    return;
+  }
   std::string_view key = line.substr(0, eq);
   std::string_view value = line.substr(eq + 1);
   value = value.substr(0, value.find('='));
+  if (observer_) observer_->option(line_, key, value);
   if (key == ":USE_CONFIGS") {
     model_.useConfigs = isTrueValue(value);
   } else if (key == ":ENABLE_INI_EDIT") {
@@ -286,29 +220,28 @@ void LineParser::groupLine(std::string_view line) {
     line.remove_suffix(1);
   }
   group.name = text::trimmedView(line);
-  groupsByName_.keepFirst(group.name, {index, -1});
+  bool added = false;
+  groupNames_.insert(group.name, added);
+  if (added) firstGroupOf_.push_back(index);
 }
 
 void LineParser::fieldLine(std::string_view line) {
   text::splitViews(line, ';', columns_);
-  GroupDef& group = model_.groups[group_];
-  auto index = checked16(static_cast<long long>(group.fields.size()), "field index");
-  FieldDef& field = group.fields.emplace_back();
+  auto index = checked16(static_cast<long long>(model_.groups[group_].fields.size()), "field index");
 
   std::string_view caption = columns_[0];
-  if (!caption.empty() && caption.front() == '!') {
-    field.remember = true;
-    caption.remove_prefix(1);
-  }
-  field.caption = text::trimmedView(caption);
+  const bool remember = !caption.empty() && caption.front() == '!';
+  if (remember) caption.remove_prefix(1);
+  FieldDef& field = model_.addField(group_, text::trimmedView(caption));
+  field.remember = remember;
 
   std::string_view property = columns_.size() > 1 ? text::trimmedView(columns_[1]) : "";
   field.propName = property.empty() ? text::properCase(field.caption) : std::string(property);
   blanksToUnderscores(field.propName);
 
-  fieldsByCaption_.keepFirst(field.caption, {group_, index});
-
-  if (columns_.size() > 2) setDefault(field, index, text::trimmedView(columns_[2]));
+  const std::string_view defaultColumn = columns_.size() > 2 ? text::trimmedView(columns_[2]) : "";
+  if (observer_) observer_->field(line_, {group_, index}, defaultColumn);
+  if (columns_.size() > 2) setDefault(field, index, defaultColumn);
   if (columns_.size() > 3) field.auxNumber = auxNumberOf(columns_[3]);
 }
 
@@ -326,6 +259,7 @@ void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::strin
       composite.parts.assign(parts_.begin(), parts_.end());
     }
     field.defaultValue = kCompositeMark;
+    if (observer_) observer_->composite(line_, model_.lastComposite());
   } else {
     field.defaultValue = column;
   }
@@ -357,15 +291,16 @@ void LineParser::entryLine(std::string_view line) {
   if (columns_.size() == 2) item.code = text::trimmedView(columns_[1]);
 }
 
-bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
-                         host::Application* app, const FailureHook& onFailure) {
-  LineParser parser(model, platform, app);
+ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platform,
+                                host::Application* app, ParseObserver* observer) {
+  LineParser parser(model, platform, app, observer);
   const std::string path = platform::joinPath(platform, platform.ModuleFolder(), kIniFileName);
   // A failing existence test is not the file's fault: it reaches the caller.
-  if (!platform.FileExists(path)) return true;
+  if (!platform.FileExists(path)) return {};
 
   std::int16_t line = 0;
   std::unique_ptr<platform::LineReader> reader;
+  LineError error;
   try {
     reader = platform.OpenTextFile(path);
     while (!reader->AtEndOfStream()) {
@@ -374,12 +309,12 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     }
     auto done = std::move(reader);  // a failing Close is not tried twice
     done->Close();
-    return true;
+    return {};
   } catch (const std::exception& e) {
-    noteFailure(onFailure, "parsePageDefinition", e);
+    error = {line, e.what()};
   }
 
-  // A line error: tell the user, then let go of the file.
+  // A line error: tell the observer, then let go of the file.
   auto closeQuietly = [&reader] {
     if (!reader) return;
     try {
@@ -388,13 +323,37 @@ bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
     }
   };
   try {
-    platform.ShowMessage(lineErrorText(line));
+    if (observer) observer->lineError(error);
   } catch (...) {
     closeQuietly();
     throw;
   }
   closeQuietly();
-  return false;
+  return {std::move(error)};
+}
+
+namespace {
+
+class MessageBoxOnError : public ParseObserver {
+ public:
+  MessageBoxOnError(platform::Platform& platform, const FailureHook& onFailure)
+      : platform_(platform), onFailure_(onFailure) {}
+  void lineError(const LineError& error) override {
+    noteFailure(onFailure_, "parsePageDefinition", std::runtime_error(error.reason));
+    platform_.ShowMessage(lineErrorText(error.line));
+  }
+
+ private:
+  platform::Platform& platform_;
+  const FailureHook& onFailure_;
+};
+
+}  // namespace
+
+bool readPageDefinition(PageDefinition& model, platform::Platform& platform,
+                        host::Application* app, const FailureHook& onFailure) {
+  MessageBoxOnError messageBox(platform, onFailure);
+  return parsePageDefinition(model, platform, app, &messageBox).read();
 }
 
 }  // namespace kelvane::pagedef

@@ -13,13 +13,14 @@
 //  - Group lines: a trailing "-" collapses the group. Field lines:
 //    [!]caption;property;default;number. List-entry lines: [*]text;code.
 //  - Placeholders {FILE_NAME} and {DENSITY} are read from the active document.
-// Any failure after the file was opened is a line error: a message box
-// "Error caused by line N of Kelvane.ini", and the parse returns false. The line
-// counter is 16-bit, so a file of more than 32767 lines fails at line 32767.
+// Any failure after the file was opened is a line error; the add-in shows it in a
+// message box "Error caused by line N of Kelvane.ini". The line counter is 16-bit,
+// so a file of more than 32767 lines fails at line 32767.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,21 +45,61 @@ class DefinitionError : public std::runtime_error {
 // The text of the line-error message box for line `line`.
 std::string lineErrorText(int line);
 
+// The first line error of a reading: the line (from 0, as the 16-bit counter had
+// it) and why.
+struct LineError {
+  int line = 0;
+  std::string reason;
+};
+
+struct ParseResult {
+  std::optional<LineError> error;
+  bool read() const { return !error; }
+};
+
+// Watches one parse: every call names the line (from 0) being parsed. `kelvane check`
+// draws its warnings from it; without an observer nothing is called.
+class ParseObserver {
+ public:
+  virtual ~ParseObserver() = default;
+  // A line ignored for its first character (blank, tab, CR, BS, LF or none).
+  virtual void ignoredLine(int /*line*/, std::string_view /*raw*/) {}
+  // A content line before the first section header; ignored.
+  virtual void lineBeforeSections(int /*line*/) {}
+  // A header that selects nothing ("[Commands]" excepted): its lines are ignored.
+  virtual void unmatchedHeader(int /*line*/, std::string_view /*header*/) {}
+  // An option line, split at its first "=" (the value ends at a second one).
+  virtual void option(int /*line*/, std::string_view /*key*/, std::string_view /*value*/) {}
+  virtual void optionWithoutValue(int /*line*/) {}
+  // A field appended at `at`; `defaultColumn` trimmed, empty when the line has none.
+  virtual void field(int /*line*/, FieldRef /*at*/, std::string_view /*defaultColumn*/) {}
+  // Composite number `index` was declared.
+  virtual void composite(int /*line*/, std::int16_t /*index*/) {}
+  // The line error, while the file is still open. A throw reaches the caller once
+  // the file is closed.
+  virtual void lineError(const LineError& /*error*/) {}
+};
+
 // Reads ModuleFolder()/Kelvane.ini into `model` (cleared first). `app` gives the
 // active document for placeholders; it may be null (then a placeholder that needs
-// the document is a line error). True when the file was read to its end or does not
-// exist; false after a line error, which leaves a partial model behind. The line
-// error's cause goes to `onFailure`.
-bool parsePageDefinition(PageDefinition& model, platform::Platform& platform,
-                         host::Application* app, const FailureHook& onFailure = {});
+// the document is a line error). Read when the file was read to its end or does not
+// exist; a line error leaves a partial model behind.
+ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platform,
+                                host::Application* app, ParseObserver* observer = nullptr);
+
+// The reading the add-in does: a line error is shown in a message box, and its cause
+// goes to `onFailure`. True when read.
+bool readPageDefinition(PageDefinition& model, platform::Platform& platform,
+                        host::Application* app, const FailureHook& onFailure = {});
 
 // The line-by-line half of the parser: takes the raw lines in file order and builds
-// `model` (emptied, options False, on construction). A line error throws; numbering
-// the lines and showing the message box is the caller's. parsePageDefinition runs
+// `model` (emptied, options False, on construction). A line error throws; the line
+// number of the error (the 16-bit counter) is the caller's. parsePageDefinition runs
 // on it; tests and fuzzers may feed it lines without a file.
 class LineParser {
  public:
-  LineParser(PageDefinition& model, platform::Platform& platform, host::Application* app);
+  LineParser(PageDefinition& model, platform::Platform& platform, host::Application* app,
+             ParseObserver* observer = nullptr);
 
   void parseLine(std::string_view raw);
 
@@ -70,37 +111,7 @@ class LineParser {
   bool findGroupSection(std::string_view header, std::int16_t& group) const;
 
  private:
-  enum class Section { Ignore, Groups, Fields, Entries };
-
-  struct Position {
-    std::int16_t group = -1;
-    std::int16_t field = -1;  // -1 for a group's own position
-  };
-
-  // Finds section headers without scanning the tables: name -> first position, in
-  // group order then field order. Open addressing over hashes and positions only;
-  // the names are read from the model, which only grows while lines are parsed.
-  class HeaderIndex {
-   public:
-    explicit HeaderIndex(const PageDefinition& model) : model_(model) {}
-    const Position* find(std::string_view name) const;
-    // Records `at` under `name` unless an earlier position has that name.
-    void keepFirst(std::string_view name, Position at);
-
-   private:
-    struct Slot {
-      std::uint32_t hash = 0;
-      Position at;  // at.group -1: free
-    };
-    std::string_view nameAt(Position at) const;
-    // The slot that holds `name`, else the free slot where it belongs.
-    std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
-    void grow();
-
-    const PageDefinition& model_;
-    std::vector<Slot> slots_;  // a power of two in size, at most half used
-    std::size_t used_ = 0;
-  };
+  enum class Section { Start, Ignore, Groups, Fields, Entries };
 
   void sectionHeader(std::string_view header);
   void optionLine(std::string_view line);
@@ -113,14 +124,17 @@ class LineParser {
   PageDefinition& model_;
   platform::Platform& platform_;
   host::Application* app_;
+  ParseObserver* observer_;
 
-  Section section_ = Section::Ignore;
+  int line_ = -1;  // the line being parsed
+  Section section_ = Section::Start;
   std::int16_t group_ = -1;  // the group of the field list, or of the entry list's field
   std::int16_t field_ = -1;  // the field of the entry list
 
-  // Kept up to date line by line, so a header sees only what the lines above declared.
-  HeaderIndex fieldsByCaption_{model_};
-  HeaderIndex groupsByName_{model_};
+  // Group names and the first group of each; with the model's caption index, kept up
+  // to date line by line, so a header sees only what the lines above declared.
+  NameTable groupNames_;
+  std::vector<std::int16_t> firstGroupOf_;  // by name id
 
   std::string tabless_;                    // the working text when the line had tabs
   std::vector<std::string_view> columns_;  // the columns of the current line

@@ -6,7 +6,6 @@ void State::emptyModel() {
   model.clear();
   bindings.clear();
   lastGroup = -1;
-  captionIndex = {};
 }
 
 host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound) {

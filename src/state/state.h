@@ -9,8 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "common/failure.h"
@@ -52,18 +50,6 @@ inline constexpr const char* kIniReadError = "Kelvane.ini read error; Quitting";
 inline constexpr const char* kNoHelp = "No help available";
 inline constexpr const char* kFarewell = "Thank you for using Kelvane";
 }  // namespace status
-
-// The fields of each caption as (group, field) pairs in page order, for the composite
-// fields. Built on first use once the page is bound (captions do not change after
-// that) and dropped by State::emptyModel(); rebuilt as well when the number of groups
-// or fields no longer matches the model it was built from.
-struct CaptionIndex {
-  using FieldRef = std::pair<std::int16_t, std::int16_t>;
-  bool built = false;
-  std::size_t groupCount = 0;
-  std::size_t fieldCount = 0;
-  std::unordered_map<std::string, std::vector<FieldRef>> fields;
-};
 
 // The empty mark: what a slot holds once the user emptied its box, and what an empty
 // slot is saved as.
@@ -113,7 +99,6 @@ struct State {
   std::int16_t configCount = 0;
   std::vector<std::string> configNames;
   std::int16_t currentConfig = 0;
-  CaptionIndex captionIndex;  // a cache over the model; see CaptionIndex
 
   // The page's fixed controls.
   std::shared_ptr<host::Group> configGroup;

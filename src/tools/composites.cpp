@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -8,49 +9,22 @@ namespace kelvane {
 
 namespace {
 
-using FieldRef = CaptionIndex::FieldRef;
-
-// The caption index of the current model, built on first use.
-const CaptionIndex& captionIndex(State& s) {
-  CaptionIndex& index = s.captionIndex;
-  std::size_t fieldCount = 0;
-  for (const auto& group : s.model.groups) fieldCount += group.fields.size();
-  if (index.built && index.groupCount == s.model.groups.size() && index.fieldCount == fieldCount)
-    return index;
-
-  index = {};
-  for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
-    const auto& fields = s.model.groups[g].fields;
-    for (std::size_t f = 0; f < fields.size(); ++f)
-      index.fields[fields[f].caption].emplace_back(static_cast<std::int16_t>(g),
-                                                   static_cast<std::int16_t>(f));
-  }
-  index.built = true;
-  index.groupCount = s.model.groups.size();
-  index.fieldCount = fieldCount;
-  return index;
-}
-
-// The fields captioned `name` in page order; null when there are none.
-const std::vector<FieldRef>* fieldsCaptioned(const CaptionIndex& index, const std::string& name) {
-  auto hit = index.fields.find(name);
-  return hit == index.fields.end() ? nullptr : &hit->second;
-}
+using pagedef::FieldRef;
 
 // What one part contributes: the text of every field captioned like the part (a text
 // box's text, a combo box's selected text, or with the "^" mark its selected entry's
 // code), or the part's name itself when no field has that caption.
-std::string partText(State& s, const CaptionIndex& index, const std::string& part) {
+std::string partText(State& s, const pagedef::CaptionIndex& index, const std::string& part) {
   const bool marked = !part.empty() && part.front() == '^';
   const std::string name = marked ? part.substr(1) : part;
 
   std::string result;
   bool matched = false;
-  const auto* refs = fieldsCaptioned(index, name);
-  for (std::size_t pos = 0; refs && pos < refs->size();) {
-    const FieldRef at = (*refs)[pos++];
-    pagedef::FieldDef& f = s.model.groups.at(at.first).fields.at(at.second);
-    host::Control& control = controlOf(f, s.binding(at.first, at.second));
+  std::span<const FieldRef> refs = index.find(name);
+  for (std::size_t pos = 0; pos < refs.size();) {
+    const FieldRef at = refs[pos++];
+    pagedef::FieldDef& f = s.model.groups.at(at.group).fields.at(at.field);
+    host::Control& control = controlOf(f, s.binding(at.group, at.field));
     matched = true;
     if (f.isTextBox()) {
       result += control.GetText();
@@ -58,10 +32,10 @@ std::string partText(State& s, const CaptionIndex& index, const std::string& par
       result += f.items.at(control.GetCurrentSelection()).code;
       // From here on the rest of the page is compared with the part as stored, mark
       // included, which in practice matches nothing more.
-      const auto* asStored = fieldsCaptioned(index, part);
-      if (refs != asStored) {
+      const std::span<const FieldRef> asStored = index.find(part);
+      if (refs.data() != asStored.data()) {
         refs = asStored;
-        if (refs) pos = std::upper_bound(refs->begin(), refs->end(), at) - refs->begin();
+        pos = std::upper_bound(refs.begin(), refs.end(), at) - refs.begin();
       }
     } else {
       result += control.ItemText(control.GetCurrentSelection());
@@ -74,7 +48,7 @@ std::string partText(State& s, const CaptionIndex& index, const std::string& par
 
 bool buildComposites(State& s) {
   return trapped(s, "buildComposites", status::kCompositeError, [&] {
-    const CaptionIndex& index = captionIndex(s);
+    const pagedef::CaptionIndex& index = s.model.captions();
     for (const auto& composite : s.model.composites) {
       pagedef::FieldDef& target =
           s.model.groups.at(composite.groupIndex).fields.at(composite.fieldIndex);

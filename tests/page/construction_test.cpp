@@ -317,6 +317,20 @@ TEST(DispPropMgr, OffersTheCommandAgainAfterAFailureUnlessThePageIsShown) {
   }
 }
 
+// A page that failed to show keeps its model until the next opening parses anew; the
+// composite fields must follow the new file even when its counts did not change.
+TEST(DispPropMgr, BuildsCompositesFromTheReparsedFileAfterAFailedShow) {
+  Session session("[Groups]\nG\n[G]\nX;;x\nY;;y\nC;;<X>\n");
+  ASSERT_TRUE(session.connect());
+  session.host->faults->failNext("show-page");
+  ASSERT_FALSE(session.addin.DispPropMgr());
+
+  session.os.setFileText(pagedef::kIniFileName, "[Groups]\nG\n[G]\nY;;y\nX;;x\nC;;<X>\n");
+  ASSERT_TRUE(session.open());
+  ASSERT_TRUE(session.host->closePage(host::code::kCloseOkay));
+  EXPECT_EQ(session.property("", "C"), "x");
+}
+
 TEST(DispPropMgr, FailedReOfferAfterAFailedOpeningStillEndsInExitOnError) {
   struct Case {
     const char* operation;

@@ -78,7 +78,7 @@ class ParserTest : public ::testing::Test {
 
   bool parse(const std::vector<std::string>& lines) {
     os.setFileText(kIniFileName, joinLines(lines));
-    return parsePageDefinition(model, os, host.get());
+    return readPageDefinition(model, os, host.get());
   }
 
   platform::FakePlatform os;
@@ -189,8 +189,39 @@ TEST_F(ParserTest, LineErrorsNameTheFailingLine) {
     os.messages.clear();
     EXPECT_FALSE(parse(c.lines)) << joinLines(c.lines);
     EXPECT_EQ(os.messages, std::vector<std::string>{lineErrorText(c.line)}) << joinLines(c.lines);
+    // Without the add-in's wrapper: the same line, and no message box.
+    const ParseResult result = parsePageDefinition(model, os, host.get());
+    ASSERT_FALSE(result.read()) << joinLines(c.lines);
+    EXPECT_EQ(result.error->line, c.line) << joinLines(c.lines);
+    EXPECT_EQ(os.messages.size(), 1u) << joinLines(c.lines);
   }
   EXPECT_EQ(lineErrorText(21), "Error caused by line 21 of Kelvane.ini");
+  os.setFileText(kIniFileName, "[Groups]\n[Unknown]\n");
+  EXPECT_EQ(parsePageDefinition(model, os, host.get()).error->reason, "section before any group: [Unknown]");
+}
+
+// The caption index lists every field in page order, also when a later section adds
+// to an earlier group, and describes the new file after a second parse into the same
+// model (whose index keeps its storage).
+TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
+  const std::string longCaption(40000, 'c');  // longer than a block of keys
+  const struct {
+    std::vector<std::string> lines;
+    std::string caption;
+    std::vector<FieldRef> refs;
+  } cases[] = {
+      {{"[Groups]", "A", "B", "[B]", "x", "y", "[A]", "y", "x", "x"}, "x", {{0, 1}, {0, 2}, {1, 0}}},
+      {{"[Groups]", "A", "[A]", "y", "x"}, "x", {{0, 1}}},
+      {{"[Groups]", "A", "[A]", "y", "x"}, "y", {{0, 0}}},
+      {{"[Groups]", "A", "[A]", "y"}, "x", {}},
+      {{"[Groups]", "A", "[A]", longCaption, "z", longCaption}, longCaption, {{0, 0}, {0, 2}}},
+      {{"[Groups]", "A", "[A]", "y", "z"}, "z", {{0, 1}}},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(parse(c.lines)) << joinLines(c.lines);
+    const auto found = model.captions().find(c.caption);
+    EXPECT_EQ(std::vector<FieldRef>(found.begin(), found.end()), c.refs) << joinLines(c.lines);
+  }
 }
 
 TEST_F(ParserTest, FailedLineLeavesWhatWasBuilt) {
@@ -203,7 +234,7 @@ TEST_F(ParserTest, MissingFileGivesAnEmptyModelSilently) {
   model.groups.emplace_back();
   model.composites.emplace_back();
   model.enableIniEdit = true;
-  EXPECT_TRUE(parsePageDefinition(model, os, host.get()));
+  EXPECT_TRUE(readPageDefinition(model, os, host.get()));
   EXPECT_EQ(dump(model), "useConfigs=0 enableIniEdit=0\n");
   EXPECT_TRUE(os.messages.empty());
 }
@@ -213,14 +244,14 @@ TEST_F(ParserTest, FileIsFoundInTheModuleFolderOnly) {
   os.separator = "/";
   os.files["/opt/kelvane/Kelvane.ini"] = "[Groups]\nElsewhere\n";
   os.files["/opt/kelvane//Kelvane.ini"] = "[Groups]\nHere\n";
-  ASSERT_TRUE(parsePageDefinition(model, os, host.get()));
+  ASSERT_TRUE(readPageDefinition(model, os, host.get()));
   ASSERT_EQ(model.groups.size(), 1u);
   EXPECT_EQ(model.groups[0].name, "Here");
 }
 
 TEST_F(ParserTest, FileThatCannotBeReadIsALineError) {
   os.directories.push_back(os.pathOf(kIniFileName));
-  EXPECT_FALSE(parsePageDefinition(model, os, host.get()));
+  EXPECT_FALSE(readPageDefinition(model, os, host.get()));
   EXPECT_EQ(os.messages, std::vector<std::string>{lineErrorText(0)});
 
   os.directories.clear();
@@ -234,7 +265,7 @@ TEST_F(ParserTest, FileThatCannotBeReadIsALineError) {
 TEST_F(ParserTest, FailingExistenceTestReachesTheCaller) {
   os.setFileText(kIniFileName, "[Groups]\n");
   os.failNext("file-exists");
-  EXPECT_THROW(parsePageDefinition(model, os, host.get()), platform::PlatformError);
+  EXPECT_THROW(readPageDefinition(model, os, host.get()), platform::PlatformError);
   EXPECT_TRUE(os.messages.empty());
 }
 

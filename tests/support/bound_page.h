@@ -46,10 +46,7 @@ class BoundPage {
   // A text box field in the last group; the property name is the caption unless given.
   pagedef::FieldDef& text(const std::string& caption, const std::string& defaultValue = "",
                           const std::string& propName = "") {
-    auto& fields = s.model.groups.back().fields;
-    fields.push_back({});
-    auto& f = fields.back();
-    f.caption = caption;
+    auto& f = s.model.addField(static_cast<std::int16_t>(s.model.groups.size() - 1), caption);
     f.propName = propName.empty() ? caption : propName;
     f.defaultValue = defaultValue;
     return f;
