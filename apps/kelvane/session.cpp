@@ -87,29 +87,6 @@ class Session {
     out_ << "error: " << what << ": " << problem << '\n';
   }
 
-  sim::SimPage* shownPage() const {
-    return connected_ && host_->page && host_->page->shown ? host_->page.get() : nullptr;
-  }
-
-  // The control a person would use, or null after saying why there is none.
-  sim::SimControl* usable(const std::string& command, int id, int kind, const char* kindName) {
-    sim::SimPage* page = shownPage();
-    if (!page) {
-      error(command, "no page is shown");
-      return nullptr;
-    }
-    sim::SimControl* control = page->findControl(id, kind);
-    if (!control) {
-      error(command, std::string("the page has no ") + kindName + " " + std::to_string(id));
-      return nullptr;
-    }
-    if (!control->enabled) {
-      error(command, std::string(kindName) + " " + std::to_string(id) + " is disabled");
-      return nullptr;
-    }
-    return control;
-  }
-
   void menu() {
     if (!connected_ || host_->menu.empty()) {
       out_ << "menu: unavailable\n";
@@ -121,18 +98,25 @@ class Session {
     });
   }
 
+  // A user action: the host's refusal is reported under the command, a failure of
+  // the add-in under its method.
+  template <typename Body>
+  void act(const std::string& command, const std::string& method, Body&& body) {
+    try {
+      body();
+    } catch (const sim::UserError& e) {
+      error(command, e.what());
+    } catch (const std::exception& e) {
+      error(method, e.what());
+    }
+  }
+
   void typeText(int id, const std::string& text, const std::string& command) {
-    if (!usable(command, id, host::code::kKindTextbox, "text box")) return;
-    call("OnTextboxChanged", [&] { host_->typeText(id, text); });
+    act(command, "OnTextboxChanged", [&] { host_->typeText(id, text); });
   }
 
   void selectEntry(int id, int index, const std::string& command) {
-    sim::SimControl* combo = usable(command, id, host::code::kKindCombobox, "combo box");
-    if (!combo) return;
-    if (index >= static_cast<int>(combo->items.size())) {
-      return error(command, "combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
-    }
-    call("OnComboboxSelectionChanged", [&] { host_->selectItem(id, index); });
+    act(command, "OnComboboxSelectionChanged", [&] { host_->selectItem(id, index); });
   }
 
   void typeText(const Command& c) { typeText(c.id, c.text, "text " + std::to_string(c.id)); }
@@ -143,32 +127,34 @@ class Session {
 
   void check(const Command& c) {
     const std::string command = "check " + std::to_string(c.id) + " " + std::to_string(c.number);
-    if (!usable(command, c.id, host::code::kKindCheckbox, "checkbox")) return;
-    call("OnCheckboxCheck", [&] { host_->checkBox(c.id, c.number == 1); });
+    act(command, "OnCheckboxCheck", [&] { host_->checkBox(c.id, c.number == 1); });
   }
 
   void press(const Command& c) {
-    if (!usable("press " + std::to_string(c.id), c.id, host::code::kKindButton, "button")) return;
-    call("OnButtonPress", [&] { host_->pressButton(c.id); });
+    act("press " + std::to_string(c.id), "OnButtonPress", [&] { host_->pressButton(c.id); });
   }
 
   void help() {
-    if (!shownPage()) return error("help", "no page is shown");
-    call("OnHelp", [&] { host_->help(); });
+    act("help", "OnHelp", [&] { host_->help(); });
   }
 
   void close(const Command& c) {
     // OnClose and AfterClose failures are reported by the host, which closes anyway.
-    if (!shownPage()) return error("close " + std::to_string(c.number), "no page is shown");
-    host_->closePage(c.number);
+    act("close " + std::to_string(c.number), "close", [&] { host_->closePage(c.number); });
+  }
+
+  void set(const Command& c) {
+    const std::string command = "set " + c.text;
+    try {
+      setField(host_->pageInUse(), c, command);
+    } catch (const sim::UserError& e) {
+      error(command, e.what());
+    }
   }
 
   // The first input control in page order whose tip is the caption.
-  void set(const Command& c) {
-    const std::string command = "set " + c.text;
-    sim::SimPage* page = shownPage();
-    if (!page) return error(command, "no page is shown");
-    for (const auto& group : page->groups) {
+  void setField(const sim::SimPage& page, const Command& c, const std::string& command) {
+    for (const auto& group : page.groups) {
       for (const auto& control : group->controls) {
         if (control->tip != c.text) continue;
         if (control->kind == host::code::kKindTextbox) return typeText(control->id, c.value, command);

@@ -298,6 +298,17 @@ void SimControl::SetText(const std::string& value) {
   }
 }
 
+std::string SimControl::kindName(int kind) {
+  switch (kind) {
+    case host::code::kKindLabel: return "label";
+    case host::code::kKindCheckbox: return "checkbox";
+    case host::code::kKindButton: return "button";
+    case host::code::kKindTextbox: return "text box";
+    case host::code::kKindCombobox: return "combo box";
+    default: return "control of kind " + std::to_string(kind);
+  }
+}
+
 // ---- SimGroup ----
 
 SimGroup::SimGroup(std::shared_ptr<Faults> faults, std::int16_t id, std::string caption, std::int32_t options)
@@ -463,53 +474,63 @@ std::shared_ptr<host::PropertyManagerPage2Handler> SimHost::handlerOfShownPage()
   return page->handler;
 }
 
-SimControl* SimHost::usableControl(int id, int kind) const {
+SimPage& SimHost::pageInUse() const {
   SimPage* shown = shownPage();
-  SimControl* control = shown ? shown->findControl(id, kind) : nullptr;
-  return control && control->enabled ? control : nullptr;
+  if (!shown) throw UserError("no page is shown");
+  return *shown;
+}
+
+SimControl& SimHost::usableControl(int id, int kind) const {
+  const std::string name = SimControl::kindName(kind) + " " + std::to_string(id);
+  SimControl* control = pageInUse().findControl(id, kind);
+  if (!control) throw UserError("the page has no " + name);
+  if (!control->visible()) throw UserError(name + " is hidden");
+  if (!control->usable()) {
+    const bool readOnly = kind == host::code::kKindTextbox && (control->options & SimControl::kEnabled) == 0;
+    throw UserError(name + (readOnly ? " is read-only" : " is disabled"));
+  }
+  return *control;
 }
 
 bool SimHost::typeText(int id, const std::string& newText) {
-  SimControl* box = usableControl(id, host::code::kKindTextbox);
-  if (!box) return false;
-  box->text = newText;
+  SimControl& box = usableControl(id, host::code::kKindTextbox);
+  box.text = newText;
   handlerOfShownPage()->PropertyManagerPage2Handler_OnTextboxChanged(id, newText);
   return true;
 }
 
 bool SimHost::selectItem(int id, int index) {
-  SimControl* combo = usableControl(id, host::code::kKindCombobox);
-  if (!combo || !inList(combo->items, index)) return false;
-  combo->selection = static_cast<std::int16_t>(index);
-  combo->text = combo->items[index];
+  SimControl& combo = usableControl(id, host::code::kKindCombobox);
+  if (!inList(combo.items, index)) {
+    throw UserError("combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
+  }
+  combo.selection = static_cast<std::int16_t>(index);
+  combo.text = combo.items[index];
   handlerOfShownPage()->PropertyManagerPage2Handler_OnComboboxSelectionChanged(id, index);
   return true;
 }
 
 bool SimHost::checkBox(int id, bool checked) {
-  SimControl* box = usableControl(id, host::code::kKindCheckbox);
-  if (!box) return false;
-  box->checked = checked;
+  SimControl& box = usableControl(id, host::code::kKindCheckbox);
+  box.checked = checked;
   handlerOfShownPage()->PropertyManagerPage2Handler_OnCheckboxCheck(id, checked);
   return true;
 }
 
 bool SimHost::pressButton(int id) {
-  if (!usableControl(id, host::code::kKindButton)) return false;
+  usableControl(id, host::code::kKindButton);
   handlerOfShownPage()->PropertyManagerPage2Handler_OnButtonPress(id);
   return true;
 }
 
 bool SimHost::help() {
-  if (!shownPage()) return false;
+  pageInUse();
   handlerOfShownPage()->PropertyManagerPage2Handler_OnHelp();
   return true;
 }
 
 bool SimHost::closePage(int reason) {
-  SimPage* shown = shownPage();
-  if (!shown) return false;
-  shown->closeWith(reason);
+  pageInUse().closeWith(reason);
   return true;
 }
 

@@ -6,7 +6,8 @@
 //  - the host operations (host::Application and friends), which the add-in calls; each
 //    is recorded in the call log and can be made to fail by name (Faults);
 //  - the user's side (SimHost::pickMenu, typeText, ...), which changes controls the way
-//    a person would and calls the add-in back. The user's side is never faulted.
+//    a person would and calls the add-in back. The user's side is never faulted; what a
+//    person cannot do in the host it refuses with UserError.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,6 +23,13 @@
 #include "host/host.h"
 
 namespace kelvane::sim {
+
+// A user action the host does not allow; what() is the reason, e.g. "button 20004 is
+// hidden". Nothing happened.
+class UserError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct CallRecord {
   std::string operation;            // e.g. "add-control"
@@ -133,8 +142,17 @@ class SimControl : public host::Control {
   std::vector<std::string> items;
   std::string text;            // a combo box shows its selected entry's text
   std::int16_t selection = -1; // -1: nothing selected
-  bool enabled = true;
+  bool enabled = true;         // SetEnabled; the creation options decide as well
   bool checked = false;
+
+  // The creation options: bit 1 shows the control, bit 2 lets a person change it.
+  static constexpr std::int32_t kVisible = 1;
+  static constexpr std::int32_t kEnabled = 2;
+  bool visible() const { return (options & kVisible) != 0; }
+  // Whether a person can use it: visible, enabled when created and not disabled since.
+  bool usable() const { return visible() && (options & kEnabled) != 0 && enabled; }
+  // "text box", "combo box", "checkbox", "button", "label", else "control of kind N".
+  static std::string kindName(int kind);
 
   void SetChecked(bool checked) override;
   void SetEnabled(bool enabled) override;
@@ -249,9 +267,11 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
       const std::string& title, std::int32_t options,
       std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) override;
 
-  // The user's side. Each returns false (and does nothing else) when the control is
-  // not on the shown page or is disabled (a person cannot use it); failures of the add-in's methods propagate as exceptions,
-  // except where a close goes on regardless (closePage).
+  // The user's side. Each throws UserError, and does nothing else, when a person could
+  // not do it: no page is shown, the shown page has no such control (the first of that
+  // id and kind counts), or the control is hidden, read-only or disabled. Failures of
+  // the add-in's methods propagate as their own exceptions, except where a close goes
+  // on regardless (closePage). The others return true.
   enum class MenuResult { Ran, Unavailable };
   // The first menu item: asks its enable callback; on 1 calls its command callback.
   // Unavailable when there is no item or no registered callback object.
@@ -262,17 +282,20 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
   bool selectItem(int id, int index);                  // combo box id; index must be in its list
   bool checkBox(int id, bool checked);                 // checkbox id
   bool pressButton(int id);                            // button id
-  bool help();                                         // OnHelp; false when no page is shown
+  bool help();                                         // OnHelp
   // OnClose(reason), then hide and discard the page's controls, then AfterClose.
-  // False when no page is shown.
   bool closePage(int reason);
+
+  // The page a person sees: null unless a page with a handler is shown.
+  SimPage* shownPage() const;
+  // The same, or UserError("no page is shown").
+  SimPage& pageInUse() const;
 
   // Reports `text` as an error event.
   void reportError(const std::string& text);
 
  private:
-  SimPage* shownPage() const;  // null unless a page with a handler is shown
-  SimControl* usableControl(int id, int kind) const;  // on the shown page and enabled
+  SimControl& usableControl(int id, int kind) const;    // a control a person can use, or UserError
   std::shared_ptr<host::PropertyManagerPage2Handler> handlerOfShownPage() const;
 
   std::shared_ptr<host::Frame> frame_;

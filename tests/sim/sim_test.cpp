@@ -307,20 +307,36 @@ TEST_F(SimPageTest, UserActionsChangeControlsThenCallTheHandler) {
   EXPECT_THAT(host_.faults->calls, IsEmpty()) << "the user's side is not a host call";
 }
 
-TEST_F(SimPageTest, UserActionsOnMissingWrongOrDisabledControlsAnswerFalse) {
-  EXPECT_FALSE(host_.typeText(1001, "x")) << "1001 is a label and a combo box, no text box";
-  EXPECT_FALSE(host_.selectItem(1001, 3));
-  EXPECT_FALSE(host_.selectItem(1001, -1));
-  EXPECT_FALSE(host_.checkBox(10002, true));
-  EXPECT_FALSE(host_.pressButton(1000));
-  page().findControl(10003, 2)->enabled = false;
-  EXPECT_FALSE(host_.checkBox(10003, true));
+TEST_F(SimPageTest, UserActionsAPersonCannotDoAreRefusedWithTheReason) {
+  auto group = page().groups.front();
+  group->AddControl(20004, 3, "Edit Kelvane.ini file", 2, 0, "");
+  group->AddControl(1003, 5, "", 2, 5, "");
+  group->AddControl(1004, 7, "", 2, 6, "");
+  group->AddControl(1005, 2, "", 2, 1, "");
+  page().findControl(20001, 3)->SetEnabled(false);
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { host_.typeText(1001, "x"); }, "the page has no text box 1001"},
+      {[&] { host_.selectItem(1001, 3); }, "combo box 1001 has no entry 3"},
+      {[&] { host_.selectItem(1001, -1); }, "combo box 1001 has no entry -1"},
+      {[&] { host_.checkBox(10002, true); }, "the page has no checkbox 10002"},
+      {[&] { host_.pressButton(1000); }, "the page has no button 1000"},
+      {[&] { host_.pressButton(20004); }, "button 20004 is hidden"},
+      {[&] { host_.pressButton(20001); }, "button 20001 is disabled"},
+      {[&] { host_.typeText(1003, "x"); }, "text box 1003 is read-only"},
+      {[&] { host_.selectItem(1004, 0); }, "combo box 1004 is hidden"},
+      {[&] { host_.checkBox(1005, true); }, "checkbox 1005 is disabled"},
+  };
+  for (const auto& [action, reason] : cases) {
+    EXPECT_THAT(action, ThrowsMessage<UserError>(reason));
+  }
   EXPECT_THAT(handler_->events, IsEmpty());
+  EXPECT_EQ(page().findControl(1003, 5)->text, "");
   page_->Close(false);
   handler_->events.clear();
-  EXPECT_FALSE(host_.typeText(1000, "x"));
-  EXPECT_FALSE(host_.help());
-  EXPECT_FALSE(host_.closePage(1));
+  for (const auto& action : std::vector<std::function<void()>>{
+           [&] { host_.typeText(1000, "x"); }, [&] { host_.help(); }, [&] { host_.closePage(1); }}) {
+    EXPECT_THAT(action, ThrowsMessage<UserError>("no page is shown"));
+  }
   EXPECT_THAT(handler_->events, IsEmpty());
 }
 
