@@ -9,11 +9,6 @@ namespace kelvane::platform {
 
 namespace {
 
-const std::vector<std::string> kOperations = {
-    "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
-    "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
-};
-
 // The bytes were taken when the file was opened, as a real reader sees the file's
 // contents at that time.
 class FakeReader : public LineReader {
@@ -24,7 +19,7 @@ class FakeReader : public LineReader {
   bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
   std::string ReadLine() override {
-    os_.hit(readLine_);
+    os_.hit(FakePlatform::Op::ReadLine);
     if (closed_) throw PlatformError("read from a closed file: " + path_);
     if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
     return lines_.take();
@@ -33,7 +28,6 @@ class FakeReader : public LineReader {
   void Close() override { closed_ = true; }
 
  private:
-  const std::string readLine_ = "read-line";  // the operation name, built once
   FakePlatform& os_;
   std::string path_;
   Cp1252Lines lines_;
@@ -47,7 +41,7 @@ class FakeWriter : public LineWriter {
   FakeWriter(FakePlatform& os, std::string path) : os_(os), path_(std::move(path)) {}
 
   void WriteLine(const std::string& line) override {
-    os_.hit("write-line");
+    os_.hit(FakePlatform::Op::WriteLine);
     if (closed_) throw PlatformError("write to a closed file: " + path_);
     buffer_ += encodeCp1252(line);
     buffer_ += "\r\n";
@@ -56,7 +50,7 @@ class FakeWriter : public LineWriter {
   void Close() override {
     if (closed_) return;
     closed_ = true;  // a failed close leaves the handle gone all the same
-    os_.hit("close-writer");
+    os_.hit(FakePlatform::Op::CloseWriter);
     os_.files[path_] = buffer_;
   }
 
@@ -69,23 +63,19 @@ class FakeWriter : public LineWriter {
 
 }  // namespace
 
-void FakePlatform::failNext(const std::string& operation, int nth) {
-  if (std::find(kOperations.begin(), kOperations.end(), operation) == kOperations.end()) {
-    throw std::invalid_argument("unknown platform operation: " + operation);
-  }
-  if (nth < 1) throw std::invalid_argument("nth must be at least 1");
-  faults_[operation].push_back(nth);
+const std::vector<std::string>& FakePlatform::operations() {
+  static const std::vector<std::string> names = {
+      "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
+      "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
+  };
+  return names;
 }
 
-void FakePlatform::hit(const std::string& operation) {
-  calls.push_back(operation);
-  auto found = faults_.find(operation);
-  if (found == faults_.end()) return;
-  bool due = false;
-  auto& countdowns = found->second;
-  for (int& left : countdowns) due |= --left == 0;
-  std::erase(countdowns, 0);
-  if (due) throw PlatformError(operation + " failed");
+void FakePlatform::hit(Op operation) {
+  const auto at = static_cast<std::size_t>(operation);
+  const std::string& name = operations()[at];
+  calls.push_back(name);
+  if (faults_.due(at)) throw PlatformError(name + " failed");
 }
 
 std::string FakePlatform::fileText(const std::string& name) const {
@@ -102,12 +92,12 @@ std::uintptr_t FakePlatform::ModuleHandle() { return moduleHandle; }
 std::string FakePlatform::PathSeparator() { return separator; }
 
 bool FakePlatform::FileExists(const std::string& path) {
-  hit("file-exists");
+  hit(Op::FileExists);
   return files.contains(path) || isDirectory(path);
 }
 
 std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) {
-  hit("open-text-file");
+  hit(Op::OpenTextFile);
   if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
   const auto found = files.find(path);
   if (found == files.end()) throw PlatformError("file not found: " + path);
@@ -115,14 +105,14 @@ std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) 
 }
 
 std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {
-  hit("create-text-file");
+  hit(Op::CreateTextFile);
   if (isDirectory(path)) throw PlatformError("cannot create over a folder: " + path);
   files[path] = "";
   return std::make_unique<FakeWriter>(*this, path);
 }
 
 void FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
-  hit("replace-file");
+  hit(Op::ReplaceFile);
   const auto found = files.find(from);
   if (found == files.end()) throw PlatformError("file not found: " + from);
   if (isDirectory(to)) throw PlatformError("cannot replace a folder: " + to);
@@ -133,29 +123,29 @@ void FakePlatform::ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 void FakePlatform::RemoveFile(const std::string& path) {
-  hit("remove-file");
+  hit(Op::RemoveFile);
   if (isDirectory(path)) throw PlatformError("cannot remove a folder: " + path);
   files.erase(path);
 }
 
 void FakePlatform::MessageBox(const std::string& text) {
-  hit("message-box");
+  hit(Op::MessageBox);
   messages.push_back(text);
 }
 
 void FakePlatform::StartProcess(const std::string& commandLine) {
-  hit("start-process");
+  hit(Op::StartProcess);
   processes.push_back(commandLine);
 }
 
 std::string FakePlatform::GetEnvironmentVariable(const std::string& name) {
-  hit("environment");
+  hit(Op::Environment);
   const auto found = environment.find(name);
   return found == environment.end() ? "" : found->second;
 }
 
 std::string FakePlatform::NowText() {
-  hit("now");
+  hit(Op::Now);
   return now;
 }
 
