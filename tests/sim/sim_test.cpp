@@ -79,6 +79,7 @@ class SimPageTest : public testing::Test {
     host_.onEvent = [this](const std::string& kind, const std::string& text) {
       events_.push_back(kind + ":" + text);
     };
+    host_.faults->logCalls();
     std::int32_t errors = -1;
     page_ = host_.CreatePropertyManagerPage("Kelvane 1.1", 7, handler_, errors);
     auto group = page_->AddGroupBox(1, "Part", 12);
@@ -116,6 +117,52 @@ TEST(PropertySet, NamesMatchIgnoringCaseAndKeepTheirSpelling) {
   EXPECT_THAT(set.all(), ElementsAre(Field(&PropertySet::Property::name, "Finish")));
 }
 
+// Each step: "+name" adds, "-name" removes; the list afterwards, in order.
+TEST(PropertySet, RemovalsKeepTheOrderOfTheOthers) {
+  const struct {
+    std::vector<std::string> steps;
+    std::string names;
+  } cases[] = {
+      {{"+a", "+b", "+c", "-b"}, "a c"},
+      {{"+a", "+b", "+c", "-a", "-c"}, "b"},
+      {{"+a", "+b", "+c", "-b", "+B"}, "a c B"},
+      {{"+a", "+b", "-a", "-b", "+c", "+A"}, "c A"},
+      {{"+a", "+b", "+c", "+d", "-a", "-b", "-c", "+e", "+f"}, "d e f"},
+  };
+  for (const auto& c : cases) {
+    PropertySet set;
+    std::string names;
+    for (const auto& step : c.steps) {
+      const std::string name = step.substr(1);
+      EXPECT_TRUE(step[0] == '+' ? set.add(name, step) : set.remove(name)) << step;
+    }
+    for (const auto& p : set.all()) names += (names.empty() ? "" : " ") + p.name;
+    EXPECT_EQ(names, c.names);
+    for (const auto& p : set.all()) EXPECT_EQ(set.get(p.name), "+" + p.name);
+  }
+}
+
+TEST(PropertySet, ManyRemovalsAndAdditionsKeepEveryNameFindable) {
+  PropertySet set;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 300; ++i) set.add("Name" + std::to_string(i), std::to_string(i));
+  for (int i = 0; i < 300; i += 3) EXPECT_TRUE(set.remove("NAME" + std::to_string(i)));
+  for (int i = 0; i < 300; i += 6) EXPECT_TRUE(set.add("name" + std::to_string(i), "again"));
+  for (int i = 0; i < 300; ++i) {
+    if (i % 3 != 0) expected.push_back("Name" + std::to_string(i));
+  }
+  for (int i = 0; i < 300; i += 6) expected.push_back("name" + std::to_string(i));
+  std::vector<std::string> names;
+  for (const auto& p : set.all()) names.push_back(p.name);
+  EXPECT_EQ(names, expected);
+  for (int i = 0; i < 300; ++i) {
+    const auto value = set.get("nAmE" + std::to_string(i));
+    EXPECT_EQ(value, i % 6 == 0 ? std::optional<std::string>("again")
+                     : i % 3 == 0 ? std::nullopt : std::optional<std::string>(std::to_string(i)))
+        << i;
+  }
+}
+
 TEST(SimDocument, CustomPropertiesPerScope) {
   SimHost host;
   auto doc = host.newDocument();
@@ -131,6 +178,9 @@ TEST(SimDocument, CustomPropertiesPerScope) {
   EXPECT_TRUE(doc->DeleteCustomInfo2("", "partNO"));
   EXPECT_FALSE(doc->DeleteCustomInfo2("", "PartNo"));
   EXPECT_EQ(doc->GetCustomInfo2("Default", "PartNo"), "config");
+  doc->configurationProperties.erase("Default");  // the host's index of scopes starts over
+  doc->configurationProperties["Default"].set("PartNo", "fresh");
+  EXPECT_EQ(doc->GetCustomInfo2("Default", "PartNo"), "fresh");
 }
 
 TEST(SimDocument, UnknownConfigurationFailsTheOperation) {
@@ -173,6 +223,7 @@ TEST(SimDocument, ConfigurationsTitleAndDensity) {
 
 TEST(Faults, TheNthNextCallFailsOnce) {
   SimHost host;
+  host.faults->logCalls();
   auto doc = host.newDocument();
   host.faults->failNext("get-title", 3);
   EXPECT_NO_THROW(doc->GetTitle());
@@ -196,8 +247,12 @@ TEST(Faults, KnowsEveryOperationAndRejectsOthers) {
   EXPECT_THROW(faults.failNext("get-text", 0), std::invalid_argument);
 }
 
-TEST(Faults, CallLogKeepsArgumentsAsText) {
+TEST(Faults, CallLogIsOffUntilAskedForAndKeepsArgumentsAsText) {
   SimHost host;
+  host.GetFrame();
+  EXPECT_THAT(host.faults->calls, IsEmpty());
+  EXPECT_EQ(host.faults->callCount(), 1u);
+  host.faults->logCalls();
   auto doc = host.newDocument();
   std::int32_t errors = -1;
   auto page = host.CreatePropertyManagerPage("Kelvane 1.1", 7, nullptr, errors);
