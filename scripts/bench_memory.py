@@ -43,9 +43,10 @@ def main():
             subprocess.run([args.make_inputs, folder, str(fields), str(configs)], check=True)
             document = os.path.join(folder, "document.json")
             argv = [args.kelvane, "session", "--addin-dir", folder, "--doc", document]
+            size = os.path.getsize(document)  # as read; the save writes it anew
             rss = peak_rss_kib(argv, SCRIPT, folder)
             results.append({"fields": fields, "configs": configs, "peak_rss_kib": rss,
-                            "document_bytes": os.path.getsize(document)})
+                            "document_bytes": size})
             print(f"{fields:>5} fields x {configs:>3} configurations: peak {rss / 1024:.1f} MiB")
     with open(args.out, "w") as f:
         json.dump(results, f, indent=2)
