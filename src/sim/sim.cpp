@@ -111,12 +111,21 @@ std::size_t PropertySet::probe(std::string_view name, std::uint32_t hash) const 
 }
 
 std::optional<std::size_t> PropertySet::find(std::string_view name) const {
-  if (removed_ == 0 && next_ < props_.size() && sameName(props_[next_].name, name)) return next_++;
-  if (slots_.empty()) return std::nullopt;
-  const Slot& slot = slots_[probe(name, hashOf(name))];
-  if (slot.pos == kFree) return std::nullopt;
-  next_ = slot.pos + 1;
-  return slot.pos;
+  std::size_t at = next_;
+  if (removed_ != 0 || at >= props_.size() || !sameName(props_[at].name, name)) {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[probe(name, hashOf(name))];
+    if (slot.pos == kFree) return std::nullopt;
+    at = slot.pos;
+  }
+  next_ = at + 1;
+  // The guess for the next lookup, fetched while the caller works elsewhere.
+  if (next_ < props_.size()) {
+    const char* entry = reinterpret_cast<const char*>(&props_[next_]);
+    __builtin_prefetch(entry);
+    __builtin_prefetch(entry + sizeof(Property) - 1);  // an entry may straddle two lines
+  }
+  return at;
 }
 
 void PropertySet::grow() {
@@ -173,7 +182,7 @@ const std::vector<PropertySet::Property>& PropertySet::all() const {
 bool PropertySet::add(const std::string& name, const std::string& value) {
   if (removed_ > props_.size() / 2) compact();  // keeps the list within twice the live entries
   if (find(name)) return false;
-  if (2 * (live_ + 1) > slots_.size()) grow();
+  if (4 * (live_ + 1) > 3 * slots_.size()) grow();
   const std::uint32_t hash = hashOf(name);
   slots_[probe(name, hash)] = Slot{static_cast<std::uint32_t>(props_.size()), hash};
   props_.push_back({name, value});

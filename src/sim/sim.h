@@ -110,9 +110,10 @@ class PropertySet {
   bool operator==(const PropertySet& other) const { return all() == other.all(); }
 
  private:
-  // The index: open addressing with linear probing, at most half full. A slot holds a
-  // position in props_ and the name's hash, so that probing and growing read no names
-  // but the one that matches.
+  // The index: open addressing with linear probing, at most three quarters full, so
+  // that the indexes of many sets stay in cache. A slot holds a position in props_ and
+  // the name's hash, so that probing and growing read no names but the one that
+  // matches.
   struct Slot {
     std::uint32_t pos;
     std::uint32_t hash;
