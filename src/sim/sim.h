@@ -4,7 +4,8 @@
 //
 // Two sides:
 //  - the host operations (host::Application and friends), which the add-in calls; each
-//    is recorded in the call log and can be made to fail by name (Faults);
+//    is counted, recorded in the call log when a test switches it on, and can be made
+//    to fail by name (Faults);
 //  - the user's side (SimHost::pickMenu, typeText, ...), which changes controls the way
 //    a person would and calls the add-in back. The user's side is never faulted; what a
 //    person cannot do in the host it refuses with UserError.
