@@ -58,6 +58,20 @@ inline std::string logText(int fields) {
   return log;
 }
 
+// `fields` plain text fields for the purge, 625 to a group so that the ids of up to
+// 20,000 fields fit 16 bits; values are document-wide.
+inline std::string plainDefinitionText(int fields) {
+  constexpr int perGroup = 625;
+  const int groups = (fields + perGroup - 1) / perGroup;
+  std::string ini = ":USE_CONFIGS=No\n[Groups]\n";
+  for (int g = 0; g < groups; ++g) ini += "Plain " + std::to_string(g) + "\n";
+  for (int g = 0; g < groups; ++g) {
+    ini += "[Plain " + std::to_string(g) + "]\n";
+    for (int n = g * perGroup; n < fields && n < (g + 1) * perGroup; ++n) ini += "Field " + fieldName(n) + ";P" + fieldName(n) + "\n";
+  }
+  return ini;
+}
+
 // `values` false: the configurations hold no properties.
 inline void fillDocument(sim::SimDocument& doc, int fields, int configs, bool values = true) {
   doc.title = "Bracket.SLDPRT";

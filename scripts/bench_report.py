@@ -17,6 +17,8 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 SCALING_LIMIT = 12.0  # 10x the work within 12x the time
+VALUES_LIMIT = 2.0    # a document with values within twice the time of one without
+PURGE_LIMIT_MS = 50   # the purge of 20,000 properties
 MEMORY_LIMIT_MIB = 64
 PARSE_VS_SPLIT_LIMIT = 3.0
 PARSE_VS_INIH_LIMIT = 1.0
@@ -109,6 +111,15 @@ def page_tables(page):
             worst[values] = max(worst.get(values, 0), ratio)
             lines.append(f"| {SERIES[values]} | {a[0]} x {a[1]} | {b[0]} x {b[1]} | {ratio:.1f}x | "
                          f"{check(ratio <= SCALING_LIMIT)} |")
+    lines += ["", "Values: each shape on the document with values against the same shape without.", "",
+              "| fields | configurations | with values | without | ratio | within 2x |", "|---:|---:|---:|---:|---:|---|"]
+    for (v, fields, configs), r in sorted(data.items(), key=lambda i: (i[0][1] * i[0][2], i[0])):
+        other = data.get((0, fields, configs))
+        if v != 1 or other is None:
+            continue
+        ratio = to_ms(r) / to_ms(other)
+        lines.append(f"| {fields} | {configs} | {to_ms(r):.3f} ms | {to_ms(other):.3f} ms | {ratio:.1f}x | "
+                     f"{check(ratio <= VALUES_LIMIT)} |")
     lines.append("")
     for values in (1, 0):
         if values in worst:
@@ -122,9 +133,15 @@ def event_table(page):
     if not rows:
         return "(no run of BM_TextboxChangedWithComposites)"
     r = rows[0]
-    return ("| event | host calls | CPU time | per host call | wall-clock time |\n|---|---:|---:|---:|---:|\n"
+    text = ("| event | host calls | CPU time | per host call | wall-clock time |\n|---|---:|---:|---:|---:|\n"
             f"| OnTextboxChanged, 1,000 fields x 100 configurations, 100 composites | {r['host_calls']:.0f} | "
             f"{to_ms(r) * 1000:.1f} us | {r['per_host_call'] * 1e9:.0f} ns | {to_ms(r, 'real_time') * 1000:.1f} us |")
+    purges = sorted((args_of(name)["properties"], r) for name, r in runs(page).items() if name.startswith("BM_Purge/"))
+    if purges:
+        text += ("\n\n| purge | CPU time | wall-clock time | under 50 ms at 20,000 |\n|---:|---:|---:|---|\n" +
+                 "\n".join(f"| {n:,} properties | {to_ms(r):.2f} ms | {to_ms(r, 'real_time'):.2f} ms | "
+                           f"{check(to_ms(r) < PURGE_LIMIT_MS) if n == 20000 else ''} |" for n, r in purges))
+    return text
 
 
 def plot(page, png):

@@ -84,25 +84,6 @@ sim::SimPage* LiveSession::shownPage() const {
   return connected_ && host_->page && host_->page->shown ? host_->page.get() : nullptr;
 }
 
-// The control a person would use, or null after saying why there is none.
-sim::SimControl* LiveSession::usable(const std::string& command, int id, int kind, const char* kindName) {
-  sim::SimPage* page = shownPage();
-  if (!page) {
-    refuse(command, "no page is shown");
-    return nullptr;
-  }
-  sim::SimControl* control = page->findControl(id, kind);
-  if (!control) {
-    refuse(command, std::string("the page has no ") + kindName + " " + std::to_string(id));
-    return nullptr;
-  }
-  if (!control->enabled) {
-    refuse(command, std::string(kindName) + " " + std::to_string(id) + " is disabled");
-    return nullptr;
-  }
-  return control;
-}
-
 void LiveSession::menu() {
   if (!connected_ || host_->menu.empty()) {
     sink_("menu", "unavailable");
@@ -114,18 +95,25 @@ void LiveSession::menu() {
   });
 }
 
+// A person's action: the host's refusal is reported under the command, a failure of
+// the add-in under its method.
+template <typename Body>
+void LiveSession::act(const std::string& command, const std::string& method, Body&& body) {
+  try {
+    body();
+  } catch (const sim::UserError& e) {
+    refuse(command, e.what());
+  } catch (const std::exception& e) {
+    error(method, e.what());
+  }
+}
+
 void LiveSession::typeText(int id, const std::string& text, const std::string& command) {
-  if (!usable(command, id, host::code::kKindTextbox, "text box")) return;
-  call("OnTextboxChanged", [&] { host_->typeText(id, text); });
+  act(command, "OnTextboxChanged", [&] { host_->typeText(id, text); });
 }
 
 void LiveSession::selectEntry(int id, int index, const std::string& command) {
-  sim::SimControl* combo = usable(command, id, host::code::kKindCombobox, "combo box");
-  if (!combo) return;
-  if (index >= static_cast<int>(combo->items.size())) {
-    return refuse(command, "combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
-  }
-  call("OnComboboxSelectionChanged", [&] { host_->selectItem(id, index); });
+  act(command, "OnComboboxSelectionChanged", [&] { host_->selectItem(id, index); });
 }
 
 void LiveSession::typeText(const Command& c) { typeText(c.id, c.text, "text " + std::to_string(c.id)); }
@@ -136,31 +124,28 @@ void LiveSession::select(const Command& c) {
 
 void LiveSession::check(const Command& c) {
   const std::string command = "check " + std::to_string(c.id) + " " + std::to_string(c.number);
-  if (!usable(command, c.id, host::code::kKindCheckbox, "checkbox")) return;
-  call("OnCheckboxCheck", [&] { host_->checkBox(c.id, c.number == 1); });
+  act(command, "OnCheckboxCheck", [&] { host_->checkBox(c.id, c.number == 1); });
 }
 
 void LiveSession::press(const Command& c) {
-  if (!usable("press " + std::to_string(c.id), c.id, host::code::kKindButton, "button")) return;
-  call("OnButtonPress", [&] { host_->pressButton(c.id); });
+  act("press " + std::to_string(c.id), "OnButtonPress", [&] { host_->pressButton(c.id); });
 }
 
 void LiveSession::help() {
-  if (!shownPage()) return refuse("help", "no page is shown");
-  call("OnHelp", [&] { host_->help(); });
+  act("help", "OnHelp", [&] { host_->help(); });
 }
 
 void LiveSession::close(const Command& c) {
   // OnClose and AfterClose failures are reported by the host, which closes anyway.
-  if (!shownPage()) return refuse("close " + std::to_string(c.number), "no page is shown");
-  host_->closePage(c.number);
+  act("close " + std::to_string(c.number), "close", [&] { host_->closePage(c.number); });
 }
 
 // The first input control in page order whose tip is the caption.
 void LiveSession::set(const Command& c) {
   const std::string command = "set " + c.text;
-  sim::SimPage* page = shownPage();
-  if (!page) return refuse(command, "no page is shown");
+  const sim::SimPage* page = nullptr;
+  act(command, "set", [&] { page = &host_->pageInUse(); });
+  if (!page) return;
   for (const auto& group : page->groups) {
     for (const auto& control : group->controls) {
       if (control->tip != c.text) continue;

@@ -51,7 +51,8 @@ class LiveSession {
   void error(const std::string& what, const std::string& problem);
   // A person's action that the host does not take, for the reason given.
   void refuse(const std::string& command, const std::string& reason);
-  sim::SimControl* usable(const std::string& command, int id, int kind, const char* kindName);
+  template <typename Body>
+  void act(const std::string& command, const std::string& method, Body&& body);
   void menu();
   void typeText(int id, const std::string& text, const std::string& command);
   void selectEntry(int id, int index, const std::string& command);

@@ -9,11 +9,6 @@ namespace kelvane::platform {
 
 namespace {
 
-const std::vector<std::string> kOperations = {
-    "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
-    "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
-};
-
 // The bytes were taken when the file was opened, as a real reader sees the file's
 // contents at that time.
 class FakeReader : public LineReader {
@@ -24,7 +19,7 @@ class FakeReader : public LineReader {
   bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
   std::string ReadLine() override {
-    os_.hit(readLine_);
+    os_.hit(FakePlatform::Op::ReadLine);
     if (closed_) throw PlatformError("read from a closed file: " + path_);
     if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
     return lines_.take();
@@ -33,7 +28,6 @@ class FakeReader : public LineReader {
   void Close() override { closed_ = true; }
 
  private:
-  const std::string readLine_ = "read-line";  // the operation name, built once
   FakePlatform& os_;
   std::string path_;
   Cp1252Lines lines_;
@@ -48,7 +42,7 @@ class FakeWriter : public LineWriter {
   FakeWriter(FakePlatform& os, std::string path) : os_(os), path_(std::move(path)) {}
 
   void WriteLine(const std::string& line) override {
-    os_.hit("write-line");
+    os_.hit(FakePlatform::Op::WriteLine);
     if (closed_) throw PlatformError("write to a closed file: " + path_);
     buffer_ += encodeCp1252(line);
     buffer_ += "\r\n";
@@ -57,8 +51,8 @@ class FakeWriter : public LineWriter {
   void Close() override {
     if (closed_) return;
     closed_ = true;  // a failed close leaves the writer gone all the same
-    os_.hit("close-writer");
-    os_.hit("replace-file");
+    os_.hit(FakePlatform::Op::CloseWriter);
+    os_.hit(FakePlatform::Op::Install);
     os_.install(path_, std::move(buffer_));
   }
 
@@ -71,23 +65,19 @@ class FakeWriter : public LineWriter {
 
 }  // namespace
 
-void FakePlatform::failNext(const std::string& operation, int nth) {
-  if (std::find(kOperations.begin(), kOperations.end(), operation) == kOperations.end()) {
-    throw std::invalid_argument("unknown platform operation: " + operation);
-  }
-  if (nth < 1) throw std::invalid_argument("nth must be at least 1");
-  faults_[operation].push_back(nth);
+const std::vector<std::string>& FakePlatform::operations() {
+  static const std::vector<std::string> names = {
+      "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
+      "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
+  };
+  return names;
 }
 
-void FakePlatform::hit(const std::string& operation) {
-  calls.push_back(operation);
-  auto found = faults_.find(operation);
-  if (found == faults_.end()) return;
-  bool due = false;
-  auto& countdowns = found->second;
-  for (int& left : countdowns) due |= --left == 0;
-  std::erase(countdowns, 0);
-  if (due) throw PlatformError(operation + " failed");
+void FakePlatform::hit(Op operation) {
+  const auto at = static_cast<std::size_t>(operation);
+  const std::string& name = operations()[at];
+  calls.push_back(name);
+  if (faults_.due(at)) throw PlatformError(name + " failed");
 }
 
 std::string FakePlatform::fileText(const std::string& name) const {
@@ -104,12 +94,12 @@ std::uintptr_t FakePlatform::ModuleHandle() { return moduleHandle; }
 std::string FakePlatform::PathSeparator() { return separator; }
 
 bool FakePlatform::FileExists(const std::string& path) {
-  hit("file-exists");
+  hit(Op::FileExists);
   return files.contains(path) || isDirectory(path) || isDevice(path);
 }
 
 std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) {
-  hit("open-text-file");
+  hit(Op::OpenTextFile);
   if (isDirectory(path)) throw PlatformError("cannot open a folder: " + path);
   if (isDevice(path)) throw PlatformError("cannot open " + path + ": not a regular file");
   const auto found = files.find(path);
@@ -118,7 +108,7 @@ std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) 
 }
 
 std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {
-  hit("create-text-file");
+  hit(Op::CreateTextFile);
   checkWritable(path);
   return std::make_unique<FakeWriter>(*this, path);
 }
@@ -143,18 +133,18 @@ void FakePlatform::install(const std::string& path, std::string bytes) {
 }
 
 void FakePlatform::RemoveFile(const std::string& path) {
-  hit("remove-file");
+  hit(Op::RemoveFile);
   if (isDirectory(path)) throw PlatformError("cannot remove a folder: " + path);
   files.erase(path);
 }
 
 void FakePlatform::ShowMessage(const std::string& text) {
-  hit("message-box");
+  hit(Op::ShowMessage);
   messages.push_back(text);
 }
 
 void FakePlatform::StartProcess(const std::string& commandLine) {
-  hit("start-process");
+  hit(Op::StartProcess);
   const std::string program = splitCommandLine(commandLine).front();
   if (std::find(missingPrograms.begin(), missingPrograms.end(), program) != missingPrograms.end()) {
     throw PlatformError("cannot start " + commandLine + ": no such program");
@@ -163,13 +153,13 @@ void FakePlatform::StartProcess(const std::string& commandLine) {
 }
 
 std::string FakePlatform::EnvironmentVariable(const std::string& name) {
-  hit("environment");
+  hit(Op::Environment);
   const auto found = environment.find(name);
   return found == environment.end() ? "" : found->second;
 }
 
 std::string FakePlatform::NowText() {
-  hit("now");
+  hit(Op::Now);
   return now;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/fault_plan.h"
 #include "platform/platform.h"
 
 namespace kelvane::platform {
@@ -32,11 +33,19 @@ class FakePlatform : public Platform {
   std::vector<std::string> processes;            // command lines started, in order
   std::vector<std::string> calls;                // every operation name, in order
 
+  // The operations that can fail, in the order of operations().
+  enum class Op {
+    FileExists, OpenTextFile, ReadLine, CreateTextFile, WriteLine, CloseWriter, Install, RemoveFile,
+    ShowMessage, StartProcess, Environment, Now,
+  };
+  // "file-exists", "open-text-file", "read-line", "create-text-file", "write-line",
+  // "close-writer", "replace-file", "remove-file", "message-box", "start-process",
+  // "environment", "now".
+  static const std::vector<std::string>& operations();
+
   // Fault injection: the `nth` next call (1 = the very next) of `operation` throws
-  // PlatformError. Operations: "file-exists", "open-text-file", "read-line",
-  // "create-text-file", "write-line", "close-writer", "replace-file", "remove-file",
-  // "message-box", "start-process", "environment", "now".
-  void failNext(const std::string& operation, int nth = 1);
+  // PlatformError. Throws std::invalid_argument for an unknown operation or nth < 1.
+  void failNext(const std::string& operation, int nth = 1) { faults_.failNext(operation, nth); }
 
   // Convenience: the file at folder+separator+name, as UTF-8 text, or "" when absent.
   std::string fileText(const std::string& name) const;
@@ -57,7 +66,7 @@ class FakePlatform : public Platform {
   std::string DecimalSeparator() override;
 
   // Records `operation` and throws when a fault for it is due.
-  void hit(const std::string& operation);
+  void hit(Op operation);
 
   // Throws unless `path` may be written whole: missing or a writable file.
   void checkWritable(const std::string& path) const;
@@ -69,7 +78,7 @@ class FakePlatform : public Platform {
   bool isDirectory(const std::string& path) const;
   bool isDevice(const std::string& path) const;
 
-  std::map<std::string, std::vector<int>> faults_;  // operation -> countdowns
+  FaultPlan faults_{operations(), "platform operation"};
 };
 
 }  // namespace kelvane::platform

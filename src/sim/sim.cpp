@@ -1,7 +1,7 @@
 #include "sim/sim.h"
 
 #include <algorithm>
-#include <concepts>
+#include <cstdint>
 #include <stdexcept>
 #include <utility>
 
@@ -9,18 +9,7 @@ namespace kelvane::sim {
 
 namespace {
 
-std::string asText(bool b) { return b ? "true" : "false"; }
-template <std::integral Number>
-std::string asText(Number n) {
-  return std::to_string(n);
-}
-
-// Property names match without regard to ASCII letter case.
-std::string asciiLower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
+char foldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool inList(const std::vector<std::string>& items, long long index) {
   return index >= 0 && index < static_cast<long long>(items.size());
@@ -43,7 +32,7 @@ class SimFrame : public host::Frame {
   explicit SimFrame(SimHost& host) : host_(host) {}
 
   void SetStatusBarText(const std::string& statusText) override {
-    host_.faults->hit("set-status-bar-text", {statusText});
+    host_.faults->hit(Op::SetStatusBarText, statusText);
     host_.statusTexts.push_back(statusText);
     if (host_.onEvent) host_.onEvent("status", statusText);
   }
@@ -97,40 +86,111 @@ bool Faults::isOperation(const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-void Faults::failNext(const std::string& operation, int nth) {
-  if (!isOperation(operation)) throw std::invalid_argument("unknown host operation: " + operation);
-  if (nth < 1) throw std::invalid_argument("nth must be at least 1");
-  pending_[operation].push_back(nth);
-}
-
-void Faults::clear() { pending_.clear(); }
-
-void Faults::hit(const std::string& operation, std::vector<std::string> args) {
-  calls.push_back({operation, std::move(args)});
-  const auto found = pending_.find(operation);
-  if (found == pending_.end()) return;
-  bool due = false;
-  for (int& left : found->second) due |= --left == 0;
-  std::erase(found->second, 0);
-  if (due) throw host::HostError(operation);
-}
-
 // ---- PropertySet ----
 
-std::optional<std::size_t> PropertySet::find(const std::string& name) const {
-  auto at = index_.find(asciiLower(name));
-  if (at == index_.end()) return std::nullopt;
-  return at->second;
+std::uint32_t PropertySet::hashOf(std::string_view name) {
+  std::uint32_t h = 2166136261u;  // FNV-1a
+  for (char c : name) {
+    h ^= static_cast<unsigned char>(foldCase(c));
+    h *= 16777619u;
+  }
+  return h;
+}
+
+bool PropertySet::sameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](char x, char y) { return foldCase(x) == foldCase(y); });
+}
+
+std::size_t PropertySet::probe(std::string_view name, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.pos == kFree || (slot.hash == hash && sameName(props_[slot.pos].name, name))) return i;
+  }
+}
+
+std::optional<std::size_t> PropertySet::find(std::string_view name) const {
+  std::size_t at = next_;
+  if (removed_ != 0 || at >= props_.size() || !sameName(props_[at].name, name)) {
+    if (slots_.empty()) return std::nullopt;
+    const Slot& slot = slots_[probe(name, hashOf(name))];
+    if (slot.pos == kFree) return std::nullopt;
+    at = slot.pos;
+  }
+  next_ = at + 1;
+  // The guess for the next lookup, fetched while the caller works elsewhere.
+  if (next_ < props_.size()) {
+    const char* entry = reinterpret_cast<const char*>(&props_[next_]);
+    __builtin_prefetch(entry);
+    __builtin_prefetch(entry + sizeof(Property) - 1);  // an entry may straddle two lines
+  }
+  return at;
+}
+
+void PropertySet::grow() {
+  std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2), Slot{kFree, 0});
+  old.swap(slots_);
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (slot.pos == kFree) continue;
+    std::size_t i = slot.hash & mask;
+    while (slots_[i].pos != kFree) i = (i + 1) & mask;
+    slots_[i] = slot;
+  }
+}
+
+// Backward-shift deletion: later slots of the same run move up, so that no probe
+// stops early at the freed slot.
+void PropertySet::freeSlot(std::size_t at) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t j = (at + 1) & mask; slots_[j].pos != kFree; j = (j + 1) & mask) {
+    const std::size_t home = slots_[j].hash & mask;
+    const bool staysPut = at <= j ? (at < home && home <= j) : (at < home || home <= j);
+    if (staysPut) continue;
+    slots_[at] = slots_[j];
+    at = j;
+  }
+  slots_[at].pos = kFree;
+}
+
+void PropertySet::compact() const {
+  if (removed_ == 0) return;
+  std::vector<std::uint32_t> moved(props_.size(), kFree);
+  for (const Slot& slot : slots_) {
+    if (slot.pos != kFree) moved[slot.pos] = 0;
+  }
+  std::uint32_t kept = 0;
+  for (std::size_t i = 0; i < props_.size(); ++i) {
+    if (moved[i] == kFree) continue;
+    if (kept != i) props_[kept] = std::move(props_[i]);
+    moved[i] = kept++;
+  }
+  props_.resize(kept);
+  for (Slot& slot : slots_) {
+    if (slot.pos != kFree) slot.pos = moved[slot.pos];
+  }
+  removed_ = 0;
+  next_ = 0;
+}
+
+const std::vector<PropertySet::Property>& PropertySet::all() const {
+  compact();
+  return props_;
 }
 
 bool PropertySet::add(const std::string& name, const std::string& value) {
+  if (removed_ > props_.size() / 2) compact();  // keeps the list within twice the live entries
   if (find(name)) return false;
-  index_.emplace(asciiLower(name), props_.size());
+  if (4 * (live_ + 1) > 3 * slots_.size()) grow();
+  const std::uint32_t hash = hashOf(name);
+  slots_[probe(name, hash)] = Slot{static_cast<std::uint32_t>(props_.size()), hash};
   props_.push_back({name, value});
+  ++live_;
   return true;
 }
 
-std::optional<std::string> PropertySet::get(const std::string& name) const {
+std::optional<std::string> PropertySet::get(std::string_view name) const {
   if (auto at = find(name)) return props_[*at].value;
   return std::nullopt;
 }
@@ -143,12 +203,13 @@ void PropertySet::set(const std::string& name, const std::string& value) {
   add(name, value);
 }
 
-bool PropertySet::remove(const std::string& name) {
-  auto at = find(name);
-  if (!at) return false;
-  index_.erase(asciiLower(name));
-  props_.erase(props_.begin() + static_cast<std::ptrdiff_t>(*at));
-  for (std::size_t i = *at; i < props_.size(); ++i) index_[asciiLower(props_[i].name)] = i;
+bool PropertySet::remove(std::string_view name) {
+  if (slots_.empty()) return false;
+  const std::size_t at = probe(name, hashOf(name));
+  if (slots_[at].pos == kFree) return false;
+  freeSlot(at);
+  --live_;
+  ++removed_;
   return true;
 }
 
@@ -158,7 +219,7 @@ SimConfiguration::SimConfiguration(std::shared_ptr<Faults> faults, std::string n
     : faults_(std::move(faults)), name_(std::move(name)) {}
 
 std::string SimConfiguration::Name() {
-  faults_->hit("configuration-name");
+  faults_->hit(Op::ConfigurationName);
   return name_;
 }
 
@@ -171,52 +232,71 @@ void SimDocument::addConfiguration(const std::string& name) {
   configurationProperties[name];
 }
 
-PropertySet& SimDocument::scope(const std::string& config, const std::string& operation) {
-  if (config.empty()) return properties;
+PropertySet* SimDocument::findScope(const std::string& config) {
+  if (config.empty()) return &properties;
+  if (scopes_.of != &configurationProperties || scopes_.generation != configurationProperties.generation()) {
+    scopes_.byName.clear();
+    scopes_.of = &configurationProperties;
+    scopes_.generation = configurationProperties.generation();
+  }
+  if (auto known = scopes_.byName.find(config); known != scopes_.byName.end()) return known->second;
+  auto entry = configurationProperties.find(config);
   // Every listed configuration gets its entry in the map when added; the list is only
   // searched for one that was listed by hand.
-  if (auto known = configurationProperties.find(config); known != configurationProperties.end())
-    return known->second;
-  if (std::find(configurations.begin(), configurations.end(), config) == configurations.end()) {
-    throw host::HostError(operation, "no configuration named '" + config + "'");
+  if (entry == configurationProperties.end()) {
+    if (std::find(configurations.begin(), configurations.end(), config) == configurations.end()) return nullptr;
+    entry = configurationProperties.try_emplace(config).first;
   }
-  return configurationProperties[config];
+  scopes_.byName.emplace(entry->first, &entry->second);
+  return &entry->second;
+}
+
+PropertySet& SimDocument::scope(const std::string& config, const std::string& operation) {
+  PropertySet* found = findScope(config);
+  if (!found) throw host::HostError(operation, "no configuration named '" + config + "'");
+  return *found;
+}
+
+PropertySet& SimDocument::scope(const std::string& config, Op operation) {
+  PropertySet* found = findScope(config);
+  if (!found) return scope(config, Faults::operations()[static_cast<std::size_t>(operation)]);
+  return *found;
 }
 
 bool SimDocument::AddCustomInfo3(const std::string& config, const std::string& name, std::int32_t type,
                                  const std::string& value) {
-  faults_->hit("add-custom-property", {config, name, asText(type), value});
-  return scope(config, "add-custom-property").add(name, value);
+  faults_->hit(Op::AddCustomProperty, config, name, type, value);
+  return scope(config, Op::AddCustomProperty).add(name, value);
 }
 
 std::string SimDocument::GetCustomInfo2(const std::string& config, const std::string& name) {
-  faults_->hit("get-custom-property", {config, name});
-  return scope(config, "get-custom-property").get(name).value_or("");
+  faults_->hit(Op::GetCustomProperty, config, name);
+  return scope(config, Op::GetCustomProperty).get(name).value_or("");
 }
 
 void SimDocument::SetCustomInfo2(const std::string& config, const std::string& name,
                                  const std::string& value) {
-  faults_->hit("set-custom-property", {config, name, value});
-  scope(config, "set-custom-property").set(name, value);
+  faults_->hit(Op::SetCustomProperty, config, name, value);
+  scope(config, Op::SetCustomProperty).set(name, value);
 }
 
 bool SimDocument::DeleteCustomInfo2(const std::string& config, const std::string& name) {
-  faults_->hit("delete-custom-property", {config, name});
-  return scope(config, "delete-custom-property").remove(name);
+  faults_->hit(Op::DeleteCustomProperty, config, name);
+  return scope(config, Op::DeleteCustomProperty).remove(name);
 }
 
 std::int32_t SimDocument::GetConfigurationCount() {
-  faults_->hit("get-configuration-count");
+  faults_->hit(Op::GetConfigurationCount);
   return static_cast<std::int32_t>(configurations.size());
 }
 
 std::vector<std::string> SimDocument::GetConfigurationNames() {
-  faults_->hit("get-configuration-names");
+  faults_->hit(Op::GetConfigurationNames);
   return configurations;
 }
 
 std::shared_ptr<host::Configuration> SimDocument::GetActiveConfiguration() {
-  faults_->hit("get-active-configuration");
+  faults_->hit(Op::GetActiveConfiguration);
   if (configurations.empty()) return nullptr;
   if (!inList(configurations, activeConfiguration)) {
     throw host::HostError("get-active-configuration", "active configuration out of range");
@@ -225,12 +305,12 @@ std::shared_ptr<host::Configuration> SimDocument::GetActiveConfiguration() {
 }
 
 std::string SimDocument::GetTitle() {
-  faults_->hit("get-title");
+  faults_->hit(Op::GetTitle);
   return title;
 }
 
 double SimDocument::GetUserPreferenceDoubleValue(std::int32_t preference) {
-  faults_->hit("get-user-preference-double", {asText(preference)});
+  faults_->hit(Op::GetUserPreferenceDouble, preference);
   return preference == host::code::kPreferenceDensity ? density : 0;
 }
 
@@ -247,27 +327,27 @@ SimControl::SimControl(std::shared_ptr<Faults> faults, std::int16_t id, std::int
       faults_(std::move(faults)) {}
 
 void SimControl::SetChecked(bool value) {
-  faults_->hit("set-checked", {asText(value)});
+  faults_->hit(Op::SetChecked, value);
   checked = value;
 }
 
 void SimControl::SetEnabled(bool value) {
-  faults_->hit("set-enabled", {asText(value)});
+  faults_->hit(Op::SetEnabled, value);
   enabled = value;
 }
 
 void SimControl::AddItems(const std::string& item) {
-  faults_->hit("add-items", {item});
+  faults_->hit(Op::AddItems, item);
   items.push_back(item);
 }
 
 std::int16_t SimControl::GetCurrentSelection() {
-  faults_->hit("get-current-selection");
+  faults_->hit(Op::GetCurrentSelection);
   return selection;
 }
 
 void SimControl::SetCurrentSelection(std::int16_t index) {
-  faults_->hit("set-current-selection", {asText(index)});
+  faults_->hit(Op::SetCurrentSelection, index);
   if (inList(items, index)) {
     selection = index;
     text = items[index];
@@ -278,23 +358,34 @@ void SimControl::SetCurrentSelection(std::int16_t index) {
 }
 
 std::string SimControl::ItemText(std::int16_t index) {
-  faults_->hit("item-text", {asText(index)});
+  faults_->hit(Op::ItemText, index);
   return inList(items, index) ? items[index] : "";
 }
 
 std::string SimControl::GetText() {
-  faults_->hit("get-text");
+  faults_->hit(Op::GetText);
   if (kind == host::code::kKindCombobox && inList(items, selection)) return items[selection];
   return text;
 }
 
 void SimControl::SetText(const std::string& value) {
-  faults_->hit("set-text", {value});
+  faults_->hit(Op::SetText, value);
   text = value;
   if (kind == host::code::kKindCombobox) {
     // A combo box shows an entry of its list: the text selects the first equal entry.
     const auto found = std::find(items.begin(), items.end(), value);
     selection = found == items.end() ? -1 : static_cast<std::int16_t>(found - items.begin());
+  }
+}
+
+std::string SimControl::kindName(int kind) {
+  switch (kind) {
+    case host::code::kKindLabel: return "label";
+    case host::code::kKindCheckbox: return "checkbox";
+    case host::code::kKindButton: return "button";
+    case host::code::kKindTextbox: return "text box";
+    case host::code::kKindCombobox: return "combo box";
+    default: return "control of kind " + std::to_string(kind);
   }
 }
 
@@ -306,8 +397,7 @@ SimGroup::SimGroup(std::shared_ptr<Faults> faults, std::int16_t id, std::string 
 std::shared_ptr<host::Control> SimGroup::AddControl(std::int16_t controlId, std::int16_t kind,
                                                     const std::string& controlCaption, std::int16_t align,
                                                     std::int32_t controlOptions, const std::string& tip) {
-  faults_->hit("add-control",
-               {asText(controlId), asText(kind), controlCaption, asText(align), asText(controlOptions), tip});
+  faults_->hit(Op::AddControl, controlId, kind, controlCaption, align, controlOptions, tip);
   auto control =
       std::make_shared<SimControl>(faults_, controlId, kind, controlCaption, align, controlOptions, tip);
   controls.push_back(control);
@@ -331,20 +421,20 @@ SimControl* SimPage::findControl(int id, int kind) const {
 
 std::shared_ptr<host::Group> SimPage::AddGroupBox(std::int16_t id, const std::string& caption,
                                                   std::int32_t groupOptions) {
-  host_.faults->hit("add-group", {asText(id), caption, asText(groupOptions)});
+  host_.faults->hit(Op::AddGroup, id, caption, groupOptions);
   auto group = std::make_shared<SimGroup>(host_.faults, id, caption, groupOptions);
   groups.push_back(group);
   return group;
 }
 
 std::int32_t SimPage::Show() {
-  host_.faults->hit("show-page");
+  host_.faults->hit(Op::ShowPage);
   shown = true;
   return 1;
 }
 
 void SimPage::Close(bool okay) {
-  host_.faults->hit("close-page", {asText(okay)});
+  host_.faults->hit(Op::ClosePage, okay);
   if (shown) closeWith(okay ? host::code::kCloseOkay : host::code::kCloseCancel);
 }
 
@@ -387,31 +477,31 @@ std::string SimHost::menuName(std::int32_t menuId) {
 }
 
 std::shared_ptr<host::Document> SimHost::ActiveDoc() {
-  faults->hit("active-document");
+  faults->hit(Op::ActiveDocument);
   return activeDocument;
 }
 
 std::shared_ptr<host::Frame> SimHost::GetFrame() {
-  faults->hit("frame");
+  faults->hit(Op::Frame);
   return frame_;
 }
 
 bool SimHost::RemoveMenu(std::int32_t docType, const std::string& menuItem, const std::string& callback) {
-  faults->hit("remove-menu-item", {asText(docType), menuItem, callback});
+  faults->hit(Op::RemoveMenuItem, docType, menuItem, callback);
   return std::erase_if(menu, [&](const MenuItem& item) {
            return item.docType == docType && item.path == menuItem && item.callback == callback;
          }) > 0;
 }
 
 std::string SimHost::GetLocalizedMenuName(std::int32_t menuId) {
-  faults->hit("menu-name", {asText(menuId)});
+  faults->hit(Op::MenuName, menuId);
   return menuName(menuId);
 }
 
 bool SimHost::SetAddinCallbackInfo(std::uintptr_t moduleHandle, host::CallbackTarget& target,
                                    std::int32_t cookie) {
   // The callback object has no text form; the log keeps the handle and the cookie.
-  faults->hit("register-callbacks", {asText(moduleHandle), asText(cookie)});
+  faults->hit(Op::RegisterCallbacks, moduleHandle, cookie);
   callbacks = Callbacks{moduleHandle, &target, cookie};
   return true;
 }
@@ -419,8 +509,7 @@ bool SimHost::SetAddinCallbackInfo(std::uintptr_t moduleHandle, host::CallbackTa
 bool SimHost::AddMenuItem2(std::int32_t docType, std::int32_t cookie, const std::string& menuItem,
                            std::int32_t position, const std::string& menuCallback,
                            const std::string& menuEnableMethod, const std::string& hint) {
-  faults->hit("add-menu-item", {asText(docType), asText(cookie), menuItem, asText(position), menuCallback,
-                                menuEnableMethod, hint});
+  faults->hit(Op::AddMenuItem, docType, cookie, menuItem, position, menuCallback, menuEnableMethod, hint);
   MenuItem item{docType, cookie, menuItem, position, menuCallback, menuEnableMethod, hint};
   const auto same = std::find_if(menu.begin(), menu.end(), [&](const MenuItem& old) {
     return old.docType == docType && old.path == menuItem;
@@ -436,7 +525,7 @@ bool SimHost::AddMenuItem2(std::int32_t docType, std::int32_t cookie, const std:
 std::shared_ptr<host::Page> SimHost::CreatePropertyManagerPage(
     const std::string& title, std::int32_t options,
     std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) {
-  faults->hit("create-page", {title, asText(options)});
+  faults->hit(Op::CreatePage, title, options);
   page = std::make_shared<SimPage>(*this, title, options, std::move(handler));
   errors = 0;
   return page;
@@ -463,53 +552,63 @@ std::shared_ptr<host::PropertyManagerPage2Handler> SimHost::handlerOfShownPage()
   return page->handler;
 }
 
-SimControl* SimHost::usableControl(int id, int kind) const {
+SimPage& SimHost::pageInUse() const {
   SimPage* shown = shownPage();
-  SimControl* control = shown ? shown->findControl(id, kind) : nullptr;
-  return control && control->enabled ? control : nullptr;
+  if (!shown) throw UserError("no page is shown");
+  return *shown;
+}
+
+SimControl& SimHost::usableControl(int id, int kind) const {
+  const std::string name = SimControl::kindName(kind) + " " + std::to_string(id);
+  SimControl* control = pageInUse().findControl(id, kind);
+  if (!control) throw UserError("the page has no " + name);
+  if (!control->visible()) throw UserError(name + " is hidden");
+  if (!control->usable()) {
+    const bool readOnly = kind == host::code::kKindTextbox && (control->options & SimControl::kEnabled) == 0;
+    throw UserError(name + (readOnly ? " is read-only" : " is disabled"));
+  }
+  return *control;
 }
 
 bool SimHost::typeText(int id, const std::string& newText) {
-  SimControl* box = usableControl(id, host::code::kKindTextbox);
-  if (!box) return false;
-  box->text = newText;
+  SimControl& box = usableControl(id, host::code::kKindTextbox);
+  box.text = newText;
   handlerOfShownPage()->PropertyManagerPage2Handler_OnTextboxChanged(id, newText);
   return true;
 }
 
 bool SimHost::selectItem(int id, int index) {
-  SimControl* combo = usableControl(id, host::code::kKindCombobox);
-  if (!combo || !inList(combo->items, index)) return false;
-  combo->selection = static_cast<std::int16_t>(index);
-  combo->text = combo->items[index];
+  SimControl& combo = usableControl(id, host::code::kKindCombobox);
+  if (!inList(combo.items, index)) {
+    throw UserError("combo box " + std::to_string(id) + " has no entry " + std::to_string(index));
+  }
+  combo.selection = static_cast<std::int16_t>(index);
+  combo.text = combo.items[index];
   handlerOfShownPage()->PropertyManagerPage2Handler_OnComboboxSelectionChanged(id, index);
   return true;
 }
 
 bool SimHost::checkBox(int id, bool checked) {
-  SimControl* box = usableControl(id, host::code::kKindCheckbox);
-  if (!box) return false;
-  box->checked = checked;
+  SimControl& box = usableControl(id, host::code::kKindCheckbox);
+  box.checked = checked;
   handlerOfShownPage()->PropertyManagerPage2Handler_OnCheckboxCheck(id, checked);
   return true;
 }
 
 bool SimHost::pressButton(int id) {
-  if (!usableControl(id, host::code::kKindButton)) return false;
+  usableControl(id, host::code::kKindButton);
   handlerOfShownPage()->PropertyManagerPage2Handler_OnButtonPress(id);
   return true;
 }
 
 bool SimHost::help() {
-  if (!shownPage()) return false;
+  pageInUse();
   handlerOfShownPage()->PropertyManagerPage2Handler_OnHelp();
   return true;
 }
 
 bool SimHost::closePage(int reason) {
-  SimPage* shown = shownPage();
-  if (!shown) return false;
-  shown->closeWith(reason);
+  pageInUse().closeWith(reason);
   return true;
 }
 

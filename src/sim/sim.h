@@ -4,9 +4,11 @@
 //
 // Two sides:
 //  - the host operations (host::Application and friends), which the add-in calls; each
-//    is recorded in the call log and can be made to fail by name (Faults);
+//    is counted, recorded in the call log when a test switches it on, and can be made
+//    to fail by name (Faults);
 //  - the user's side (SimHost::pickMenu, typeText, ...), which changes controls the way
-//    a person would and calls the add-in back. The user's side is never faulted.
+//    a person would and calls the add-in back. The user's side is never faulted; what a
+//    person cannot do in the host it refuses with UserError.
 #pragma once
 
 #include <cstdint>
@@ -14,39 +16,82 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "common/fault_plan.h"
 #include "host/host.h"
 
 namespace kelvane::sim {
+
+// A user action the host does not allow; what() is the reason, e.g. "button 20004 is
+// hidden". Nothing happened.
+class UserError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct CallRecord {
   std::string operation;            // e.g. "add-control"
   std::vector<std::string> args;    // arguments as text, in order
 };
 
-// The call log and the fault plan, shared by every object of one host.
+// The host operations, in the order of Faults::operations().
+enum class Op : std::uint8_t {
+  ActiveDocument, Frame, SetStatusBarText, RemoveMenuItem, MenuName, RegisterCallbacks, AddMenuItem,
+  CreatePage, AddCustomProperty, GetCustomProperty, SetCustomProperty, DeleteCustomProperty,
+  GetConfigurationCount, GetConfigurationNames, GetActiveConfiguration, ConfigurationName, GetTitle,
+  GetUserPreferenceDouble, AddGroup, ShowPage, ClosePage, AddControl, SetChecked, SetEnabled, AddItems,
+  GetCurrentSelection, SetCurrentSelection, ItemText, GetText, SetText,
+};
+
+// The fault plan and the call log, shared by every object of one host.
 class Faults {
  public:
-  // The stable names of every host operation, in no particular order.
+  // The stable names of every host operation, in the order of Op.
   static const std::vector<std::string>& operations();
   static bool isOperation(const std::string& name);
 
   // The `nth` next call (1 = the very next) of `operation` fails with HostError.
   // Throws std::invalid_argument for an unknown operation or nth < 1.
-  void failNext(const std::string& operation, int nth = 1);
+  void failNext(const std::string& operation, int nth = 1) { plan_.failNext(operation, nth); }
   // Removes every pending fault.
-  void clear();
+  void clear() { plan_.clear(); }
 
-  // Records a call; throws HostError(operation) when a fault is due.
-  void hit(const std::string& operation, std::vector<std::string> args = {});
+  // Counts a call, records it when the log is on, and throws HostError(operation) when
+  // a fault is due. The arguments become text only for the log.
+  template <typename... Args>
+  void hit(Op op, const Args&... args) {
+    const auto at = static_cast<std::size_t>(op);
+    ++count_;
+    if (logging_) calls.push_back({operations()[at], {asText(args)...}});
+    if (plan_.due(at)) throw host::HostError(operations()[at]);
+  }
 
+  // The call log: every host call with its arguments as text, in order. It is off
+  // unless asked for, since a large page makes hundreds of thousands of calls.
+  void logCalls(bool on = true) { logging_ = on; }
   std::vector<CallRecord> calls;
+  // Host calls made so far, logged or not.
+  std::size_t callCount() const { return count_; }
 
  private:
-  std::map<std::string, std::vector<int>> pending_;  // operation -> countdowns
+  static std::string asText(const std::string& s) { return s; }
+  static std::string asText(bool b) { return b ? "true" : "false"; }
+  template <typename Number>
+    requires std::is_integral_v<Number>
+  static std::string asText(Number n) {
+    return std::to_string(n);
+  }
+
+  FaultPlan plan_{operations(), "host operation"};
+  bool logging_ = false;
+  std::size_t count_ = 0;
 };
 
 // Custom properties of one scope: names match without regard to ASCII letter case and
@@ -59,19 +104,88 @@ class PropertySet {
     bool operator==(const Property&) const = default;
   };
   bool add(const std::string& name, const std::string& value);  // false when it exists
-  std::optional<std::string> get(const std::string& name) const;
+  std::optional<std::string> get(std::string_view name) const;
   void set(const std::string& name, const std::string& value);  // creates when missing
-  bool remove(const std::string& name);                         // false when missing
-  const std::vector<Property>& all() const { return props_; }
-  bool operator==(const PropertySet& other) const { return props_ == other.props_; }
+  bool remove(std::string_view name);                           // false when missing
+  const std::vector<Property>& all() const;
+  bool operator==(const PropertySet& other) const { return all() == other.all(); }
 
  private:
-  // Position in props_ by ASCII-lower-cased name, so a lookup costs the same however
-  // many properties the scope holds.
-  std::optional<std::size_t> find(const std::string& name) const;
+  // The index: open addressing with linear probing, at most three quarters full, so
+  // that the indexes of many sets stay in cache. A slot holds a position in props_ and
+  // the name's hash, so that probing and growing read no names but the one that
+  // matches.
+  struct Slot {
+    std::uint32_t pos;
+    std::uint32_t hash;
+  };
+  static constexpr std::uint32_t kFree = UINT32_MAX;
 
-  std::vector<Property> props_;
-  std::unordered_map<std::string, std::size_t> index_;
+  // Hashes and compares names with ASCII letters folded, on the caller's text.
+  static std::uint32_t hashOf(std::string_view name);
+  static bool sameName(std::string_view a, std::string_view b);
+  // The slot that holds `name`, or the free slot where it would go; slots_ not empty.
+  std::size_t probe(std::string_view name, std::uint32_t hash) const;
+  std::optional<std::size_t> find(std::string_view name) const;
+  void grow();
+  void freeSlot(std::size_t at);
+  void compact() const;
+
+  // A removal leaves its entry behind until the list is read, so that removing many
+  // properties costs once the length of the list, not once per removal. An entry is
+  // live when a slot points at it.
+  mutable std::vector<Property> props_;
+  mutable std::vector<Slot> slots_;
+  std::size_t live_ = 0;             // entries that a slot points at
+  mutable std::size_t removed_ = 0;  // entries of props_ left behind by removals
+  // Where the next lookup looks first: the entry after the last one found. Reading
+  // properties in the order they were written, as the add-in does, then touches
+  // neither the index nor memory far from the last lookup.
+  mutable std::size_t next_ = 0;
+};
+
+// Property sets by configuration name: a std::map that counts every change that may
+// drop an entry, so that an index of its entries knows when to start over.
+class PropertySetsByName : public std::map<std::string, PropertySet> {
+ public:
+  using Base = std::map<std::string, PropertySet>;
+  using Base::Base;
+  PropertySetsByName(const PropertySetsByName&) = default;
+  PropertySetsByName(PropertySetsByName&&) = default;
+  PropertySetsByName& operator=(const PropertySetsByName& other) {
+    Base::operator=(other);
+    ++generation_;
+    return *this;
+  }
+  PropertySetsByName& operator=(PropertySetsByName&& other) noexcept {
+    Base::operator=(std::move(other));
+    ++generation_;
+    ++other.generation_;
+    return *this;
+  }
+  template <typename... Args>
+  auto erase(Args&&... args) {
+    ++generation_;
+    return Base::erase(std::forward<Args>(args)...);
+  }
+  template <typename... Args>
+  auto extract(Args&&... args) {
+    ++generation_;
+    return Base::extract(std::forward<Args>(args)...);
+  }
+  void clear() noexcept {
+    ++generation_;
+    Base::clear();
+  }
+  void swap(PropertySetsByName& other) noexcept {
+    Base::swap(other);
+    ++generation_;
+    ++other.generation_;
+  }
+  std::uint64_t generation() const { return generation_; }
+
+ private:
+  std::uint64_t generation_ = 0;
 };
 
 class SimConfiguration : public host::Configuration {
@@ -94,7 +208,7 @@ class SimDocument : public host::Document {
   std::vector<std::string> configurations;   // in order
   int activeConfiguration = 0;               // index into configurations
   PropertySet properties;                    // document-wide
-  std::map<std::string, PropertySet> configurationProperties;  // by configuration name
+  PropertySetsByName configurationProperties;  // by configuration name
 
   // Adds a configuration with no properties.
   void addConfiguration(const std::string& name);
@@ -115,7 +229,28 @@ class SimDocument : public host::Document {
   double GetUserPreferenceDoubleValue(std::int32_t preference) override;
 
  private:
+  // The entries of configurationProperties by name, hashed once per call instead of a
+  // search of the ordered map. The names and sets of a map's entries stay where they
+  // are until the entry goes, which changes the map's generation; a copied document
+  // starts a cache of its own.
+  struct ScopeCache {
+    std::unordered_map<std::string_view, PropertySet*> byName;
+    const PropertySetsByName* of = nullptr;
+    std::uint64_t generation = 0;
+    ScopeCache() = default;
+    ScopeCache(const ScopeCache&) {}
+    ScopeCache& operator=(const ScopeCache&) {
+      byName.clear();
+      of = nullptr;
+      return *this;
+    }
+  };
+
+  PropertySet* findScope(const std::string& config);  // null: no such configuration
+  PropertySet& scope(const std::string& config, Op operation);
+
   std::shared_ptr<Faults> faults_;
+  ScopeCache scopes_;
 };
 
 class SimControl : public host::Control {
@@ -133,8 +268,17 @@ class SimControl : public host::Control {
   std::vector<std::string> items;
   std::string text;            // a combo box shows its selected entry's text
   std::int16_t selection = -1; // -1: nothing selected
-  bool enabled = true;
+  bool enabled = true;         // SetEnabled; the creation options decide as well
   bool checked = false;
+
+  // The creation options: bit 1 shows the control, bit 2 lets a person change it.
+  static constexpr std::int32_t kVisible = 1;
+  static constexpr std::int32_t kEnabled = 2;
+  bool visible() const { return (options & kVisible) != 0; }
+  // Whether a person can use it: visible, enabled when created and not disabled since.
+  bool usable() const { return visible() && (options & kEnabled) != 0 && enabled; }
+  // "text box", "combo box", "checkbox", "button", "label", else "control of kind N".
+  static std::string kindName(int kind);
 
   void SetChecked(bool checked) override;
   void SetEnabled(bool enabled) override;
@@ -249,9 +393,11 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
       const std::string& title, std::int32_t options,
       std::shared_ptr<host::PropertyManagerPage2Handler> handler, std::int32_t& errors) override;
 
-  // The user's side. Each returns false (and does nothing else) when the control is
-  // not on the shown page or is disabled (a person cannot use it); failures of the add-in's methods propagate as exceptions,
-  // except where a close goes on regardless (closePage).
+  // The user's side. Each throws UserError, and does nothing else, when a person could
+  // not do it: no page is shown, the shown page has no such control (the first of that
+  // id and kind counts), or the control is hidden, read-only or disabled. Failures of
+  // the add-in's methods propagate as their own exceptions, except where a close goes
+  // on regardless (closePage). The others return true.
   enum class MenuResult { Ran, Unavailable };
   // The first menu item: asks its enable callback; on 1 calls its command callback.
   // Unavailable when there is no item or no registered callback object.
@@ -262,17 +408,20 @@ class SimHost : public host::Application, public std::enable_shared_from_this<Si
   bool selectItem(int id, int index);                  // combo box id; index must be in its list
   bool checkBox(int id, bool checked);                 // checkbox id
   bool pressButton(int id);                            // button id
-  bool help();                                         // OnHelp; false when no page is shown
+  bool help();                                         // OnHelp
   // OnClose(reason), then hide and discard the page's controls, then AfterClose.
-  // False when no page is shown.
   bool closePage(int reason);
+
+  // The page a person sees: null unless a page with a handler is shown.
+  SimPage* shownPage() const;
+  // The same, or UserError("no page is shown").
+  SimPage& pageInUse() const;
 
   // Reports `text` as an error event.
   void reportError(const std::string& text);
 
  private:
-  SimPage* shownPage() const;  // null unless a page with a handler is shown
-  SimControl* usableControl(int id, int kind) const;  // on the shown page and enabled
+  SimControl& usableControl(int id, int kind) const;    // a control a person can use, or UserError
   std::shared_ptr<host::PropertyManagerPage2Handler> handlerOfShownPage() const;
 
   std::shared_ptr<host::Frame> frame_;

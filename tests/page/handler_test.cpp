@@ -133,7 +133,7 @@ TEST_F(PageEvents, SwitchesConfigurationsAndEnablesTheCheckboxOnlyOnTheFirst) {
   EXPECT_FALSE(session.checkbox().enabled);
   EXPECT_EQ(session.textBox(id::kPartNumber).text, "L-1");
   EXPECT_EQ(session.textBox(id::kCode).text, "L-1-A");
-  EXPECT_FALSE(session.host->checkBox(10003, false));  // a person cannot use it now
+  EXPECT_THROW(session.host->checkBox(10003, false), sim::UserError);  // a person cannot use it now
 
   ASSERT_TRUE(session.host->selectItem(10002, 0));
   EXPECT_TRUE(session.checkbox().enabled);

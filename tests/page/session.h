@@ -62,6 +62,7 @@ class Session {
   explicit Session(const std::string& ini = kDrawingIni,
                    const std::vector<std::string>& configurations = {"Default"}) {
     os.setFileText(pagedef::kIniFileName, ini);
+    host->faults->logCalls();
     doc->title = "Bracket";
     for (const auto& name : configurations) doc->addConfiguration(name);
     host->activeDocument = doc;

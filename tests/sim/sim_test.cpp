@@ -79,6 +79,7 @@ class SimPageTest : public testing::Test {
     host_.onEvent = [this](const std::string& kind, const std::string& text) {
       events_.push_back(kind + ":" + text);
     };
+    host_.faults->logCalls();
     std::int32_t errors = -1;
     page_ = host_.CreatePropertyManagerPage("Kelvane 1.1", 7, handler_, errors);
     auto group = page_->AddGroupBox(1, "Part", 12);
@@ -116,6 +117,52 @@ TEST(PropertySet, NamesMatchIgnoringCaseAndKeepTheirSpelling) {
   EXPECT_THAT(set.all(), ElementsAre(Field(&PropertySet::Property::name, "Finish")));
 }
 
+// Each step: "+name" adds, "-name" removes; the list afterwards, in order.
+TEST(PropertySet, RemovalsKeepTheOrderOfTheOthers) {
+  const struct {
+    std::vector<std::string> steps;
+    std::string names;
+  } cases[] = {
+      {{"+a", "+b", "+c", "-b"}, "a c"},
+      {{"+a", "+b", "+c", "-a", "-c"}, "b"},
+      {{"+a", "+b", "+c", "-b", "+B"}, "a c B"},
+      {{"+a", "+b", "-a", "-b", "+c", "+A"}, "c A"},
+      {{"+a", "+b", "+c", "+d", "-a", "-b", "-c", "+e", "+f"}, "d e f"},
+  };
+  for (const auto& c : cases) {
+    PropertySet set;
+    std::string names;
+    for (const auto& step : c.steps) {
+      const std::string name = step.substr(1);
+      EXPECT_TRUE(step[0] == '+' ? set.add(name, step) : set.remove(name)) << step;
+    }
+    for (const auto& p : set.all()) names += (names.empty() ? "" : " ") + p.name;
+    EXPECT_EQ(names, c.names);
+    for (const auto& p : set.all()) EXPECT_EQ(set.get(p.name), "+" + p.name);
+  }
+}
+
+TEST(PropertySet, ManyRemovalsAndAdditionsKeepEveryNameFindable) {
+  PropertySet set;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 300; ++i) set.add("Name" + std::to_string(i), std::to_string(i));
+  for (int i = 0; i < 300; i += 3) EXPECT_TRUE(set.remove("NAME" + std::to_string(i)));
+  for (int i = 0; i < 300; i += 6) EXPECT_TRUE(set.add("name" + std::to_string(i), "again"));
+  for (int i = 0; i < 300; ++i) {
+    if (i % 3 != 0) expected.push_back("Name" + std::to_string(i));
+  }
+  for (int i = 0; i < 300; i += 6) expected.push_back("name" + std::to_string(i));
+  std::vector<std::string> names;
+  for (const auto& p : set.all()) names.push_back(p.name);
+  EXPECT_EQ(names, expected);
+  for (int i = 0; i < 300; ++i) {
+    const auto value = set.get("nAmE" + std::to_string(i));
+    EXPECT_EQ(value, i % 6 == 0 ? std::optional<std::string>("again")
+                     : i % 3 == 0 ? std::nullopt : std::optional<std::string>(std::to_string(i)))
+        << i;
+  }
+}
+
 TEST(SimDocument, CustomPropertiesPerScope) {
   SimHost host;
   auto doc = host.newDocument();
@@ -131,6 +178,9 @@ TEST(SimDocument, CustomPropertiesPerScope) {
   EXPECT_TRUE(doc->DeleteCustomInfo2("", "partNO"));
   EXPECT_FALSE(doc->DeleteCustomInfo2("", "PartNo"));
   EXPECT_EQ(doc->GetCustomInfo2("Default", "PartNo"), "config");
+  doc->configurationProperties.erase("Default");  // the host's index of scopes starts over
+  doc->configurationProperties["Default"].set("PartNo", "fresh");
+  EXPECT_EQ(doc->GetCustomInfo2("Default", "PartNo"), "fresh");
 }
 
 TEST(SimDocument, UnknownConfigurationFailsTheOperation) {
@@ -173,6 +223,7 @@ TEST(SimDocument, ConfigurationsTitleAndDensity) {
 
 TEST(Faults, TheNthNextCallFailsOnce) {
   SimHost host;
+  host.faults->logCalls();
   auto doc = host.newDocument();
   host.faults->failNext("get-title", 3);
   EXPECT_NO_THROW(doc->GetTitle());
@@ -196,8 +247,12 @@ TEST(Faults, KnowsEveryOperationAndRejectsOthers) {
   EXPECT_THROW(faults.failNext("get-text", 0), std::invalid_argument);
 }
 
-TEST(Faults, CallLogKeepsArgumentsAsText) {
+TEST(Faults, CallLogIsOffUntilAskedForAndKeepsArgumentsAsText) {
   SimHost host;
+  host.GetFrame();
+  EXPECT_THAT(host.faults->calls, IsEmpty());
+  EXPECT_EQ(host.faults->callCount(), 1u);
+  host.faults->logCalls();
   auto doc = host.newDocument();
   std::int32_t errors = -1;
   auto page = host.CreatePropertyManagerPage("Kelvane 1.1", 7, nullptr, errors);
@@ -307,20 +362,36 @@ TEST_F(SimPageTest, UserActionsChangeControlsThenCallTheHandler) {
   EXPECT_THAT(host_.faults->calls, IsEmpty()) << "the user's side is not a host call";
 }
 
-TEST_F(SimPageTest, UserActionsOnMissingWrongOrDisabledControlsAnswerFalse) {
-  EXPECT_FALSE(host_.typeText(1001, "x")) << "1001 is a label and a combo box, no text box";
-  EXPECT_FALSE(host_.selectItem(1001, 3));
-  EXPECT_FALSE(host_.selectItem(1001, -1));
-  EXPECT_FALSE(host_.checkBox(10002, true));
-  EXPECT_FALSE(host_.pressButton(1000));
-  page().findControl(10003, 2)->enabled = false;
-  EXPECT_FALSE(host_.checkBox(10003, true));
+TEST_F(SimPageTest, UserActionsAPersonCannotDoAreRefusedWithTheReason) {
+  auto group = page().groups.front();
+  group->AddControl(20004, 3, "Edit Kelvane.ini file", 2, 0, "");
+  group->AddControl(1003, 5, "", 2, 5, "");
+  group->AddControl(1004, 7, "", 2, 6, "");
+  group->AddControl(1005, 2, "", 2, 1, "");
+  page().findControl(20001, 3)->SetEnabled(false);
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { host_.typeText(1001, "x"); }, "the page has no text box 1001"},
+      {[&] { host_.selectItem(1001, 3); }, "combo box 1001 has no entry 3"},
+      {[&] { host_.selectItem(1001, -1); }, "combo box 1001 has no entry -1"},
+      {[&] { host_.checkBox(10002, true); }, "the page has no checkbox 10002"},
+      {[&] { host_.pressButton(1000); }, "the page has no button 1000"},
+      {[&] { host_.pressButton(20004); }, "button 20004 is hidden"},
+      {[&] { host_.pressButton(20001); }, "button 20001 is disabled"},
+      {[&] { host_.typeText(1003, "x"); }, "text box 1003 is read-only"},
+      {[&] { host_.selectItem(1004, 0); }, "combo box 1004 is hidden"},
+      {[&] { host_.checkBox(1005, true); }, "checkbox 1005 is disabled"},
+  };
+  for (const auto& [action, reason] : cases) {
+    EXPECT_THAT(action, ThrowsMessage<UserError>(reason));
+  }
   EXPECT_THAT(handler_->events, IsEmpty());
+  EXPECT_EQ(page().findControl(1003, 5)->text, "");
   page_->Close(false);
   handler_->events.clear();
-  EXPECT_FALSE(host_.typeText(1000, "x"));
-  EXPECT_FALSE(host_.help());
-  EXPECT_FALSE(host_.closePage(1));
+  for (const auto& action : std::vector<std::function<void()>>{
+           [&] { host_.typeText(1000, "x"); }, [&] { host_.help(); }, [&] { host_.closePage(1); }}) {
+    EXPECT_THAT(action, ThrowsMessage<UserError>("no page is shown"));
+  }
   EXPECT_THAT(handler_->events, IsEmpty());
 }
 

@@ -32,6 +32,7 @@ class BoundPage {
 
   BoundPage() {
     s.ThisSW = host;
+    host->faults->logCalls();
     host->activeDocument = doc;
   }
 
