@@ -10,22 +10,9 @@ namespace kelvane::cli {
 
 namespace {
 
-// Option bits of the host: controls are visible (1) and enabled (2); group boxes are
-// expanded (8).
-constexpr int kControlVisible = 1;
-constexpr int kControlEnabled = 2;
+// Group boxes are expanded when their option bit 8 is set; what the control bits mean
+// is the simulated host's (SimControl::visible and usable).
 constexpr int kGroupExpanded = 8;
-
-std::string kindName(int kind) {
-  switch (kind) {
-    case host::code::kKindLabel: return "label";
-    case host::code::kKindCheckbox: return "checkbox";
-    case host::code::kKindButton: return "button";
-    case host::code::kKindTextbox: return "text box";
-    case host::code::kKindCombobox: return "combo box";
-    default: return "kind " + std::to_string(kind);
-  }
-}
 
 bool selectionInList(const sim::SimControl& c) {
   return c.selection >= 0 && c.selection < static_cast<int>(c.items.size());
@@ -45,7 +32,7 @@ void showControl(std::ostream& to, const sim::SimControl& c) {
   // Input controls have no caption of their own: their label and tip carry it.
   const std::string& caption = c.caption.empty() ? c.tip : c.caption;
   std::ostringstream out;
-  out << "    " << std::setw(6) << c.id << "  " << std::left << std::setw(11) << kindName(c.kind) << std::right
+  out << "    " << std::setw(6) << c.id << "  " << std::left << std::setw(11) << sim::SimControl::kindName(c.kind) << std::right
       << caption;
   if (c.kind == host::code::kKindTextbox || c.kind == host::code::kKindCombobox) {
     out << " = " << inQuotes(shownText(c));
@@ -57,8 +44,8 @@ void showControl(std::ostream& to, const sim::SimControl& c) {
     for (std::size_t i = 0; i < c.items.size(); ++i) out << (i ? " | " : "") << c.items[i];
     out << "}";
   }
-  if (!(c.options & kControlVisible)) out << "  hidden";
-  if (!(c.options & kControlEnabled) && c.kind != host::code::kKindLabel) out << "  read-only";
+  if (!c.visible()) out << "  hidden";
+  if (!(c.options & sim::SimControl::kEnabled) && c.kind != host::code::kKindLabel) out << "  read-only";
   if (!c.enabled) out << "  disabled";
   printLine(to, out.str());
 }
