@@ -190,6 +190,19 @@ def tree(folder, skip=()):
     return files
 
 
+def run_started(wine, args, cwd, stdin):
+    """kelvane.exe never fails without a word on stderr; a run that ends non-zero with
+    no output at all never got to start (seen once under Wine on a loaded machine,
+    right after the prefix was made), so it is run once more and said so."""
+    result = wine.run(args, cwd=cwd, stdin=stdin)
+    if result.returncode != 0 and not result.stdout and not result.stderr:
+        print("%s: exited %d without a word; run again" % (" ".join(args[1:]), result.returncode))
+        if hasattr(stdin, "seek"):
+            stdin.seek(0)
+        result = wine.run(args, cwd=cwd, stdin=stdin)
+    return result
+
+
 def compare_case(name, case, options, wine, windir):
     runs = session_runs(case)
     if any("--addin-dir" in args for args in runs):
@@ -208,8 +221,8 @@ def compare_case(name, case, options, wine, windir):
 
     com_work = os.path.join(options.work, "com")
     prepare(case, options.source_dir, com_work, keep=("Kelvane.dll",))
-    com, com_codes = run_all(runs, com_work, lambda args, stdin: wine.run(
-        [options.kelvane_exe, "session", "--com"] + args[1:], cwd=com_work, stdin=stdin))
+    com, com_codes = run_all(runs, com_work, lambda args, stdin: run_started(
+        wine, [options.kelvane_exe, "session", "--com"] + args[1:], com_work, stdin))
     # Where the add-in's folder shows (the editor's command line), it is the DLL's
     # folder through COM and "." natively.
     folder = windows_path(com_work)
