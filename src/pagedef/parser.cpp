@@ -303,8 +303,10 @@ ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platf
   LineError error;
   try {
     reader = platform.OpenTextFile(path);
+    std::string text;  // one string for every line
     while (!reader->AtEndOfStream()) {
-      parser.parseLine(reader->ReadLine());
+      reader->ReadLineInto(text);
+      parser.parseLine(text);
       line = checked16(line + 1, "line number");
     }
     auto done = std::move(reader);  // a failing Close is not tried twice
