@@ -37,7 +37,9 @@ bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
 }
 
-void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
+void blanksToUnderscores(std::string& s) {
+  for (auto at = s.find(' '); at != std::string::npos; at = s.find(' ', at + 1)) s[at] = '_';
+}
 
 // The fourth column of a field line: an optional sign and decimal digits once the
 // blanks are gone, within the 16-bit range.
