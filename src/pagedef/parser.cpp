@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::string_view kGroupsHeader = "[Groups]";
 constexpr std::string_view kCommandsHeader = "[Commands]";
+constexpr std::size_t kFirstItems = 4;
 
 // A line whose raw first character is one of these is ignored whole.
 bool isBlankLineStart(std::string_view first) {
@@ -283,6 +284,7 @@ void LineParser::entryLine(std::string_view line) {
   text::splitViews(line, ';', columns_);
   FieldDef& field = model_.groups[group_].fields[field_];
   checked16(static_cast<long long>(field.items.size()), "list entry index");
+  if (field.items.capacity() == 0) field.items.reserve(kFirstItems);  // a list has a few
   ListItem& item = field.items.emplace_back();
 
   std::string_view entry = columns_[0];
