@@ -93,32 +93,36 @@ std::size_t charCount(std::string_view s) {
 // Every case pair has the same UTF-8 length, so the letters are changed in place.
 std::string properCase(std::string_view s) {
   std::string out(s);
+  // Through a plain pointer: a store through out[i] could alias the string's own
+  // size, which would then be reloaded for every byte.
+  char* const p = out.data();
+  const std::size_t n = out.size();
   bool startOfWord = true;
-  for (std::size_t i = 0; i < out.size();) {
-    const auto b = static_cast<unsigned char>(out[i]);
+  for (std::size_t i = 0; i < n;) {
+    const auto b = static_cast<unsigned char>(p[i]);
     if (b < 0x80) {
       if (b == ' ') {
         startOfWord = true;
       } else {
-        if (startOfWord && b >= 'a' && b <= 'z') out[i] = static_cast<char>(b - 32);
-        if (!startOfWord && b >= 'A' && b <= 'Z') out[i] = static_cast<char>(b + 32);
+        if (startOfWord && b >= 'a' && b <= 'z') p[i] = static_cast<char>(b - 32);
+        if (!startOfWord && b >= 'A' && b <= 'Z') p[i] = static_cast<char>(b + 32);
         startOfWord = false;
       }
       ++i;
-    } else if (b >= 0xC2 && b <= 0xDF && i + 1 < out.size() &&
-               isContinuation(static_cast<unsigned char>(out[i + 1]))) {
-      char32_t c = ((b & 0x1F) << 6) | (static_cast<unsigned char>(out[i + 1]) & 0x3F);
+    } else if (b >= 0xC2 && b <= 0xDF && i + 1 < n &&
+               isContinuation(static_cast<unsigned char>(p[i + 1]))) {
+      char32_t c = ((b & 0x1F) << 6) | (static_cast<unsigned char>(p[i + 1]) & 0x3F);
       c = startOfWord ? toUpper(c) : toLower(c);
-      out[i] = static_cast<char>(0xC0 | (c >> 6));
-      out[i + 1] = static_cast<char>(0x80 | (c & 0x3F));
+      p[i] = static_cast<char>(0xC0 | (c >> 6));
+      p[i + 1] = static_cast<char>(0x80 | (c & 0x3F));
       startOfWord = false;
       i += 2;
     } else {
       // Longer sequences hold no letter with a case in the code page; broken bytes
       // are kept as they are.
       std::size_t len = 1;
-      while (len < seqLen(b) && i + len < out.size() &&
-             isContinuation(static_cast<unsigned char>(out[i + len])))
+      while (len < seqLen(b) && i + len < n &&
+             isContinuation(static_cast<unsigned char>(p[i + len])))
         ++len;
       startOfWord = false;
       i += len;

@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::string_view kGroupsHeader = "[Groups]";
 constexpr std::string_view kCommandsHeader = "[Commands]";
+constexpr std::size_t kFirstItems = 4;
 
 // A line whose raw first character is one of these is ignored whole.
 bool isBlankLineStart(std::string_view first) {
@@ -37,7 +38,9 @@ bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
 }
 
-void blanksToUnderscores(std::string& s) { std::replace(s.begin(), s.end(), ' ', '_'); }
+void blanksToUnderscores(std::string& s) {
+  for (auto at = s.find(' '); at != std::string::npos; at = s.find(' ', at + 1)) s[at] = '_';
+}
 
 // The fourth column of a field line: an optional sign and decimal digits once the
 // blanks are gone, within the 16-bit range.
@@ -281,6 +284,7 @@ void LineParser::entryLine(std::string_view line) {
   text::splitViews(line, ';', columns_);
   FieldDef& field = model_.groups[group_].fields[field_];
   checked16(static_cast<long long>(field.items.size()), "list entry index");
+  if (field.items.capacity() == 0) field.items.reserve(kFirstItems);  // a list has a few
   ListItem& item = field.items.emplace_back();
 
   std::string_view entry = columns_[0];
@@ -303,8 +307,10 @@ ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platf
   LineError error;
   try {
     reader = platform.OpenTextFile(path);
+    std::string text;  // one string for every line
     while (!reader->AtEndOfStream()) {
-      parser.parseLine(reader->ReadLine());
+      reader->ReadLineInto(text);
+      parser.parseLine(text);
       line = checked16(line + 1, "line number");
     }
     auto done = std::move(reader);  // a failing Close is not tried twice

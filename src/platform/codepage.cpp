@@ -155,6 +155,12 @@ std::vector<std::string> splitLines(const std::string& text) {
 }
 
 std::string Cp1252Lines::take() {
+  std::string line;
+  takeInto(line);
+  return line;
+}
+
+void Cp1252Lines::takeInto(std::string& text) {
   const std::string_view rest = std::string_view(bytes_).substr(next_);
   const std::size_t lf = rest.find('\n');
   std::string_view line = rest.substr(0, lf);
@@ -164,10 +170,12 @@ std::string Cp1252Lines::take() {
     next_ += lf + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // CR LF ends the line
   }
-  if (asciiPrefix(line) == line.size()) return std::string(line);  // the usual line
-  std::string text;
+  if (asciiPrefix(line) == line.size()) {  // the usual line
+    text.assign(line);
+    return;
+  }
+  text.clear();
   appendDecodedCp1252(line, text);
-  return text;
 }
 
 }  // namespace kelvane::platform

@@ -22,6 +22,8 @@ class Cp1252Lines {
   bool atEnd() const { return next_ >= bytes_.size(); }
   // The next line, decoded; only while !atEnd().
   std::string take();
+  // The same into `line`, reusing its room.
+  void takeInto(std::string& line);
 
  private:
   std::string bytes_;

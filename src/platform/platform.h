@@ -25,6 +25,9 @@ class LineReader {
   virtual ~LineReader() = default;
   virtual bool AtEndOfStream() = 0;
   virtual std::string ReadLine() = 0;
+  // ReadLine into `line`: a reader that can reuses the string's room, so reading a
+  // whole file takes no allocation per line.
+  virtual void ReadLineInto(std::string& line) { line = ReadLine(); }
   virtual void Close() = 0;
 };
 

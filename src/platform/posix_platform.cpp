@@ -38,9 +38,15 @@ class PosixReader : public LineReader {
   bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
   std::string ReadLine() override {
+    std::string line;
+    ReadLineInto(line);
+    return line;
+  }
+
+  void ReadLineInto(std::string& line) override {
     if (closed_) throw PlatformError("read from a closed file: " + path_);
     if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
-    return lines_.take();
+    lines_.takeInto(line);
   }
 
   void Close() override { closed_ = true; }

@@ -154,6 +154,11 @@ TEST_F(ParserTest, EdgeCasesBuildTheExpectedModel) {
       {{"[Groups]", "\xC3\x9C" "bersicht", "[\xC3\x9C" "bersicht]", "gr\xC3\x96\xC3\x9F" "e"},
        "useConfigs=0 enableIniEdit=0\ngroup '\xC3\x9C" "bersicht'\n"
        "  field 'gr\xC3\x96\xC3\x9F" "e' Gr\xC3\xB6\xC3\x9F" "e default=''\n"},
+      // Lines are read into one string: a short line after a long one, decoded or not,
+      // keeps nothing of it.
+      {{"[Groups]", "A group name longer than any line below it", "\xC3\xA9t\xC3\xA9", "B", ""},
+       "useConfigs=0 enableIniEdit=0\ngroup 'A group name longer than any line below it'\n"
+       "group '\xC3\xA9t\xC3\xA9'\ngroup 'B'\n"},
   };
   for (const auto& c : cases) {
     model.useConfigs = true;  // a parse starts over
@@ -216,11 +221,23 @@ TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
       {{"[Groups]", "A", "[A]", "y"}, "x", {}},
       {{"[Groups]", "A", "[A]", longCaption, "z", longCaption}, longCaption, {{0, 0}, {0, 2}}},
       {{"[Groups]", "A", "[A]", "y", "z"}, "z", {{0, 1}}},
+      // Names that differ only past their first eight bytes, or in length.
+      {{"[Groups]", "A", "[A]", "abcdefgh1", "abcdefgh", "abcdefgh2", "abcdefgh"}, "abcdefgh",
+       {{0, 1}, {0, 3}}},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(parse(c.lines)) << joinLines(c.lines);
     const auto found = model.captions().find(c.caption);
     EXPECT_EQ(std::vector<FieldRef>(found.begin(), found.end()), c.refs) << joinLines(c.lines);
+  }
+  // Every one of many captions keeps its place as the index grows.
+  std::vector<std::string> many = {"[Groups]", "A", "[A]"};
+  for (int i = 0; i < 2000; ++i) many.push_back("field " + std::to_string(i));
+  ASSERT_TRUE(parse(many));
+  for (std::int16_t i = 0; i < 2000; ++i) {
+    const auto found = model.captions().find("field " + std::to_string(i));
+    ASSERT_EQ(found.size(), 1u) << i;
+    EXPECT_EQ(found.front(), (FieldRef{0, i}));
   }
 }
 
