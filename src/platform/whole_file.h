@@ -35,6 +35,10 @@ class WholeFileWriter {
 };
 
 // The whole of `bytes` as the file at `path`, as above.
-void writeWholeFile(const std::string& path, std::string_view bytes);
+inline void writeWholeFile(const std::string& path, std::string_view bytes) {
+  WholeFileWriter file(path);
+  file.write(bytes);
+  file.commit();
+}
 
 }  // namespace kelvane::platform

@@ -163,10 +163,4 @@ void WholeFileWriter::commit() {
   removeLeftovers(s.folder, s.name, s.temporary);
 }
 
-void writeWholeFile(const std::string& path, std::string_view bytes) {
-  WholeFileWriter file(path);
-  file.write(bytes);
-  file.commit();
-}
-
 }  // namespace kelvane::platform
