@@ -120,7 +120,7 @@ void IniWarnings::option(int line, std::string_view key, std::string_view value)
 }
 
 void IniWarnings::field(int line, pagedef::FieldRef at, std::string_view defaultColumn) {
-  const std::string& caption = model_.groups[at.group].fields[at.field].caption;
+  const std::string_view caption = model_.groups[at.group].fields[at.field].caption;
   const long g = at.group;
   const long input = g * 1000 + at.field;
   const long label = g * 1000 + 2L * at.field + 1;
@@ -145,7 +145,7 @@ void IniWarnings::field(int line, pagedef::FieldRef at, std::string_view default
   auto [first, unused] = inputIds_.try_emplace(input, IdUse{at, line});
   if (!unused) {
     const IdUse& other = first->second;
-    const std::string& otherCaption = model_.groups[other.at.group].fields[other.at.field].caption;
+    const std::string_view otherCaption = model_.groups[other.at.group].fields[other.at.field].caption;
     // The page decodes an id as group id / 1000, field id % 1000.
     warn(line, fieldName(caption, at) + " gets the control id " + std::to_string(input) + ", also the id of " +
                    fieldName(otherCaption, other.at) + " on line " + std::to_string(other.line) +
@@ -169,11 +169,13 @@ void IniWarnings::headerWarnings() {
   NearMisses near;
   for (const char* fixed : {"[Groups]", "[Commands]"}) near.add(fixed);
   for (const auto& group : model_.groups) {
-    declared.insert("[" + group.name + "]");
-    near.add("[" + group.name + "]");
+    const std::string groupHeader = "[" + std::string(group.name) + "]";
+    declared.insert(groupHeader);
+    near.add(groupHeader);
     for (const auto& field : group.fields) {
-      declared.insert("[" + field.caption + "]");
-      near.add("[" + field.caption + "]");
+      const std::string fieldHeader = "[" + std::string(field.caption) + "]";
+      declared.insert(fieldHeader);
+      near.add(fieldHeader);
     }
   }
   for (const auto& h : headers_) {
@@ -192,7 +194,7 @@ void IniWarnings::compositeWarnings() {
   if (composites_.empty()) return;
   NearMisses near;
   for (const auto& group : model_.groups)
-    for (const auto& field : group.fields) near.add(field.caption);
+    for (const auto& field : group.fields) near.add(std::string(field.caption));
   for (const auto& pending : composites_) {
     const pagedef::CompositeDef& c = model_.composites.at(pending.index);
     const auto& target = model_.groups.at(c.groupIndex).fields.at(c.fieldIndex);
@@ -201,8 +203,8 @@ void IniWarnings::compositeWarnings() {
     }
     for (const auto& part : c.parts) {
       const bool marked = !part.empty() && part.front() == '^';
-      const std::string name = marked ? part.substr(1) : part;
-      if (!model_.captions().find(name).empty() || (!marked && !hasLetterOrDigit(name))) continue;
+      const std::string name(marked ? part.substr(1) : part);
+      if (!model_.names().fields(name).empty() || (!marked && !hasLetterOrDigit(name))) continue;
       warn(pending.line, "composite part " + inQuotes(part) + " of " + inQuotes(target.caption) +
                              " names no field, so it is taken as literal text" + near.of(name));
     }

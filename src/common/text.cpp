@@ -90,13 +90,15 @@ std::size_t charCount(std::string_view s) {
   return n;
 }
 
-// Every case pair has the same UTF-8 length, so the letters are changed in place.
 std::string properCase(std::string_view s) {
   std::string out(s);
-  // Through a plain pointer: a store through out[i] could alias the string's own
-  // size, which would then be reloaded for every byte.
-  char* const p = out.data();
-  const std::size_t n = out.size();
+  properCaseInPlace(out.data(), out.size());
+  return out;
+}
+
+// Through a plain pointer: a store through a string's operator[] could alias the
+// string's own size, which would then be reloaded for every byte.
+void properCaseInPlace(char* const p, const std::size_t n) {
   bool startOfWord = true;
   for (std::size_t i = 0; i < n;) {
     const auto b = static_cast<unsigned char>(p[i]);
@@ -128,7 +130,6 @@ std::string properCase(std::string_view s) {
       i += len;
     }
   }
-  return out;
 }
 
 std::string replaceAll(std::string_view s, char from, char to) {

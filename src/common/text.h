@@ -35,6 +35,8 @@ std::size_t charCount(std::string_view s);
 // rest (ASCII, Latin-1 and the other letters of Windows-1252). Bytes that are not
 // valid UTF-8 pass through unchanged.
 std::string properCase(std::string_view s);
+// The same on `n` bytes in place: every case pair has the same UTF-8 length.
+void properCaseInPlace(char* p, std::size_t n);
 
 // Replaces every `from` by `to`.
 std::string replaceAll(std::string_view s, char from, char to);

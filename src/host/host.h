@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvane::host {
@@ -45,7 +46,7 @@ inline constexpr int kCloseCancel = 2;
 class Frame {
  public:
   virtual ~Frame() = default;
-  virtual void SetStatusBarText(const std::string& text) = 0;  // "set-status-bar-text"
+  virtual void SetStatusBarText(std::string_view text) = 0;     // "set-status-bar-text"
 };
 
 // Any control of a page: label, checkbox, button, text box or combo box. Labels and
@@ -55,12 +56,12 @@ class Control {
   virtual ~Control() = default;
   virtual void SetChecked(bool checked) = 0;                  // "set-checked"   (checkbox)
   virtual void SetEnabled(bool enabled) = 0;                  // "set-enabled"   (checkbox, combo box)
-  virtual void AddItems(const std::string& item) = 0;         // "add-items"
+  virtual void AddItems(std::string_view item) = 0;            // "add-items"
   virtual std::int16_t GetCurrentSelection() = 0;             // "get-current-selection"; -1: none
   virtual void SetCurrentSelection(std::int16_t index) = 0;   // "set-current-selection"
   virtual std::string ItemText(std::int16_t index) = 0;       // "item-text"; "" outside the list
   virtual std::string GetText() = 0;                          // "get-text"
-  virtual void SetText(const std::string& text) = 0;          // "set-text"
+  virtual void SetText(std::string_view text) = 0;             // "set-text"
 };
 
 class Group {
@@ -68,15 +69,15 @@ class Group {
   virtual ~Group() = default;
   // "add-control"
   virtual std::shared_ptr<Control> AddControl(std::int16_t id, std::int16_t kind,
-                                              const std::string& caption, std::int16_t align,
-                                              std::int32_t options, const std::string& tip) = 0;
+                                              std::string_view caption, std::int16_t align,
+                                              std::int32_t options, std::string_view tip) = 0;
 };
 
 class Page {
  public:
   virtual ~Page() = default;
   // "add-group"
-  virtual std::shared_ptr<Group> AddGroupBox(std::int16_t id, const std::string& caption,
+  virtual std::shared_ptr<Group> AddGroupBox(std::int16_t id, std::string_view caption,
                                              std::int32_t options) = 0;
   virtual std::int32_t Show() = 0;      // "show-page"; non-zero when shown
   virtual void Close(bool okay) = 0;    // "close-page"
@@ -93,15 +94,15 @@ class Document {
  public:
   virtual ~Document() = default;
   // "add-custom-property": false when the property exists.
-  virtual bool AddCustomInfo3(const std::string& config, const std::string& name,
-                              std::int32_t type, const std::string& value) = 0;
+  virtual bool AddCustomInfo3(std::string_view config, std::string_view name,
+                              std::int32_t type, std::string_view value) = 0;
   // "get-custom-property": "" when absent.
-  virtual std::string GetCustomInfo2(const std::string& config, const std::string& name) = 0;
+  virtual std::string GetCustomInfo2(std::string_view config, std::string_view name) = 0;
   // "set-custom-property"
-  virtual void SetCustomInfo2(const std::string& config, const std::string& name,
-                              const std::string& value) = 0;
+  virtual void SetCustomInfo2(std::string_view config, std::string_view name,
+                              std::string_view value) = 0;
   // "delete-custom-property": false when absent.
-  virtual bool DeleteCustomInfo2(const std::string& config, const std::string& name) = 0;
+  virtual bool DeleteCustomInfo2(std::string_view config, std::string_view name) = 0;
   virtual std::int32_t GetConfigurationCount() = 0;                    // "get-configuration-count"
   virtual std::vector<std::string> GetConfigurationNames() = 0;        // "get-configuration-names"
   virtual std::shared_ptr<Configuration> GetActiveConfiguration() = 0; // "get-active-configuration"

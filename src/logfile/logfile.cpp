@@ -26,7 +26,7 @@ void writeEntries(State& s, platform::LineWriter& out) {
     if (value == kEmptyMark) return;
     // A line break in a value would start a line of its own, read back as another
     // field's entry: each is written as a blank.
-    out.WriteLine(f.caption + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
+    out.WriteLine(std::string(f.caption) + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
   });
 }
 
@@ -101,8 +101,8 @@ bool readLogFile(State& s) {
     // Applied only now, so a failure above leaves every default as it was.
     for (auto& group : s.model.groups) {
       for (auto& f : group.fields) {
-        auto hit = entries.find(f.caption);
-        if (hit != entries.end()) f.defaultValue = hit->second;
+        auto hit = entries.find(std::string(f.caption));
+        if (hit != entries.end()) f.defaultValue = s.model.keep(hit->second);
       }
     }
     return true;

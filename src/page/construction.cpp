@@ -24,14 +24,14 @@ constexpr int kButtonOptions = 3;
 constexpr int kDisabledButtonOptions = 0;
 
 std::shared_ptr<host::Control> addControl(host::Group& group, int id, int kind,
-                                          const std::string& caption, int options,
-                                          const std::string& tip) {
+                                          std::string_view caption, int options,
+                                          std::string_view tip) {
   return required(group.AddControl(checked16(id, "control id"), static_cast<std::int16_t>(kind),
                                    caption, host::code::kAlignDefault, options, tip),
                   "add-control");
 }
 
-std::shared_ptr<host::Group> addGroup(host::Page& page, int id, const std::string& caption,
+std::shared_ptr<host::Group> addGroup(host::Page& page, int id, std::string_view caption,
                                       int options) {
   return required(page.AddGroupBox(checked16(id, "group id"), caption, options), "add-group");
 }

@@ -1,8 +1,8 @@
 #include "pagedef/model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
-#include <functional>
 
 namespace kelvane::pagedef {
 
@@ -10,38 +10,78 @@ namespace {
 
 constexpr std::size_t kBlockSize = 16 * 1024;
 
+std::uint64_t load64(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+std::uint64_t load32(const char* p) {
+  std::uint32_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+// Names are short: eight bytes at a time through a multiply, then a full mix, so the
+// table's low bits depend on every byte. The last bytes are read with whole loads
+// (overlapping what came before, or each other), never copied byte by byte: a word
+// put together in memory that way stalls the load that reads it back.
+std::uint32_t hashOf(std::string_view name) {
+  constexpr std::uint64_t kMultiplier = 0x517CC1B727220A95ull;
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ name.size();
+  const char* p = name.data();
+  const std::size_t n = name.size();
+  std::uint64_t last = 0;
+  if (n >= 8) {
+    std::size_t i = 0;
+    for (; i + 8 < n; i += 8) h = (std::rotl(h, 5) ^ load64(p + i)) * kMultiplier;
+    last = load64(p + n - 8);  // the remaining 1 to 8 bytes, and some seen already
+  } else if (n >= 4) {
+    last = load32(p) | load32(p + n - 4) << 32;
+  } else if (n > 0) {
+    const auto byte = [p](std::size_t k) { return static_cast<std::uint64_t>(static_cast<unsigned char>(p[k])); };
+    last = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
+  }
+  h = (std::rotl(h, 5) ^ last) * kMultiplier;
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return static_cast<std::uint32_t>(h);
+}
+
 }  // namespace
 
-std::string_view NameTable::keep(std::string_view name) {
-  while (block_ < blocks_.size() && used_ + name.size() > blocks_[block_].size) {
+char* TextArena::allocate(std::size_t size) {
+  while (block_ < blocks_.size() && used_ + size > blocks_[block_].size) {
     ++block_;
     used_ = 0;
   }
   if (block_ == blocks_.size()) {
-    const std::size_t size = std::max(kBlockSize, name.size());
-    blocks_.push_back({std::make_unique<char[]>(size), size});
+    const std::size_t bytes = std::max(kBlockSize, size);
+    blocks_.push_back({std::make_unique<char[]>(bytes), bytes});
     used_ = 0;
   }
   char* at = blocks_[block_].bytes.get() + used_;
-  if (!name.empty()) std::memcpy(at, name.data(), name.size());
-  used_ += name.size();
-  return {at, name.size()};
+  used_ += size;
+  return at;
 }
 
-static std::uint32_t hashOf(std::string_view name) {
-  const std::size_t hash = std::hash<std::string_view>{}(name);
-  return static_cast<std::uint32_t>(hash ^ (hash >> 32));
+std::string_view TextArena::keep(std::string_view text) {
+  if (text.empty()) return {};
+  char* at = allocate(text.size());
+  std::memcpy(at, text.data(), text.size());
+  return {at, text.size()};
 }
 
-std::size_t NameTable::slotOf(std::string_view name, std::uint32_t hash) const {
+std::size_t NameIndex::slotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
-  while (slots_[i].id != kNone && (slots_[i].hash != hash || names_[slots_[i].id] != name))
+  while (slots_[i].id != kNone && (slots_[i].hash != hash || entries_[slots_[i].id].name != name))
     i = (i + 1) & mask;
   return i;
 }
 
-void NameTable::grow() {
+void NameIndex::grow() {
   std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
@@ -53,47 +93,35 @@ void NameTable::grow() {
   }
 }
 
-std::uint32_t NameTable::find(std::string_view name) const {
-  if (slots_.empty()) return kNone;
-  return slots_[slotOf(name, hashOf(name))].id;
+NameIndex::Named NameIndex::find(std::string_view name) const {
+  if (slots_.empty()) return {};
+  const std::uint32_t id = slots_[slotOf(name, hashOf(name))].id;
+  if (id == kNone) return {};
+  const Entry& entry = entries_[id];
+  Named named{{}, entry.group};
+  if (entry.more != kNone) named.fields = more_[entry.more];
+  else if (entry.first.group >= 0) named.fields = {&entry.first, 1};
+  return named;
 }
 
-std::uint32_t NameTable::insert(std::string_view name, bool& added) {
-  if (2 * (names_.size() + 1) > slots_.size()) grow();
+NameIndex::Entry& NameIndex::entryFor(std::string_view name) {
+  if (2 * (entries_.size() + 1) > slots_.size()) grow();
   const std::uint32_t hash = hashOf(name);
   Slot& slot = slots_[slotOf(name, hash)];
-  added = slot.id == kNone;
-  if (added) {
-    slot = {hash, static_cast<std::uint32_t>(names_.size())};
-    names_.push_back(keep(name));
+  if (slot.id == kNone) {
+    slot = {hash, static_cast<std::uint32_t>(entries_.size())};
+    entries_.push_back({name});
   }
-  return slot.id;
+  return entries_[slot.id];
 }
 
-void NameTable::clear() {
-  names_.clear();
-  std::fill(slots_.begin(), slots_.end(), Slot{});
-  block_ = 0;
-  used_ = 0;
-}
-
-std::span<const FieldRef> CaptionIndex::find(std::string_view caption) const {
-  const std::uint32_t id = names_.find(caption);
-  if (id == NameTable::kNone) return {};
-  const Entry& entry = entries_[id];
-  if (entry.more == NameTable::kNone) return {&entry.first, 1};
-  return more_[entry.more];
-}
-
-void CaptionIndex::add(std::string_view caption, FieldRef at) {
-  bool added = false;
-  const std::uint32_t id = names_.insert(caption, added);
-  if (added) {
-    entries_.push_back({at});
+void NameIndex::addField(std::string_view caption, FieldRef at) {
+  Entry& entry = entryFor(caption);
+  if (entry.first.group < 0) {
+    entry.first = at;
     return;
   }
-  Entry& entry = entries_[id];
-  if (entry.more == NameTable::kNone) {
+  if (entry.more == kNone) {
     entry.more = static_cast<std::uint32_t>(more_.size());
     more_.push_back({entry.first});
   }
@@ -102,17 +130,31 @@ void CaptionIndex::add(std::string_view caption, FieldRef at) {
   else refs.insert(std::upper_bound(refs.begin(), refs.end(), at), at);
 }
 
-void CaptionIndex::clear() {
-  names_.clear();
+void NameIndex::addGroup(std::string_view name, std::int16_t group) {
+  Entry& entry = entryFor(name);
+  if (entry.group < 0) entry.group = group;
+}
+
+void NameIndex::clear() {
   entries_.clear();
   more_.clear();
+  std::fill(slots_.begin(), slots_.end(), Slot{});
+}
+
+GroupDef& PageDefinition::addGroup(std::string_view name) {
+  GroupDef& group = groups.emplace_back();
+  group.name = keep(name);
+  // A group beyond the 16-bit limit fails its line right after; it is not indexed.
+  if (groups.size() <= static_cast<std::size_t>(kMaxGroups))
+    names_.addGroup(group.name, static_cast<std::int16_t>(groups.size() - 1));
+  return group;
 }
 
 FieldDef& PageDefinition::addField(std::int16_t group, std::string_view caption) {
   std::vector<FieldDef>& fields = groups.at(group).fields;
   FieldDef& field = fields.emplace_back();
-  field.caption = caption;
-  captions_.add(field.caption, {group, static_cast<std::int16_t>(fields.size() - 1)});
+  field.caption = keep(caption);
+  names_.addField(field.caption, {group, static_cast<std::int16_t>(fields.size() - 1)});
   return field;
 }
 

@@ -2,6 +2,10 @@
 // to it (host controls and value slots) lives beside it in the State. Tables are
 // vectors; a table's "last index" is its size - 1, so -1 means empty. Counts never
 // pass the 16-bit limits below: the parser refuses the line that would.
+//
+// The model's text is views: into the model's own arena (PageDefinition::keep) or
+// into string literals. They stay valid until the model is cleared or destroyed, so
+// a parse costs no allocation per string.
 #pragma once
 
 #include <compare>
@@ -18,15 +22,15 @@ inline constexpr int kMaxGroups = 32767;     // groups: indexes 0..32766
 inline constexpr int kMaxIndex = 32767;      // fields, list entries, composites: last index
 
 struct ListItem {
-  std::string text;   // as shown in the combo box
-  std::string code;   // second column when the line had exactly two; else ""
+  std::string_view text;   // as shown in the combo box
+  std::string_view code;   // second column when the line had exactly two; else ""
 };
 
 struct FieldDef {
-  std::string caption;     // label, tip, log key, section name, composite reference
-  std::string propName;    // custom property name; no blanks
+  std::string_view caption;     // label, tip, log key, section name, composite reference
+  std::string_view propName;    // custom property name; no blanks
   std::vector<ListItem> items;  // empty: text box; else combo box
-  std::string defaultValue;               // "<>" marks a composite field
+  std::string_view defaultValue;  // "<>" marks a composite field
   bool remember = false;
   std::int16_t auxNumber = -1;
 
@@ -34,7 +38,7 @@ struct FieldDef {
   bool isTextBox() const { return items.empty(); }
 
   // The last entry whose text is `text`, else entry 0.
-  std::int16_t lastItemWithText(const std::string& text) const {
+  std::int16_t lastItemWithText(std::string_view text) const {
     std::int16_t selected = 0;
     for (std::int16_t k = 0; k <= lastItemIndex(); ++k)
       if (items[k].text == text) selected = k;
@@ -43,7 +47,7 @@ struct FieldDef {
 };
 
 struct GroupDef {
-  std::string name;
+  std::string_view name;
   std::vector<FieldDef> fields;
   bool expanded = true;
 
@@ -53,7 +57,7 @@ struct GroupDef {
 struct CompositeDef {
   std::int16_t groupIndex = 0;
   std::int16_t fieldIndex = 0;
-  std::vector<std::string> parts;  // untrimmed, in formula order
+  std::vector<std::string_view> parts;  // untrimmed, in formula order
 };
 
 inline constexpr const char* kCompositeMark = "<>";
@@ -65,62 +69,79 @@ struct FieldRef {
   friend auto operator<=>(const FieldRef&, const FieldRef&) = default;
 };
 
-// Names to dense ids (0, 1, ... in the order they were first added). The names are
-// copied into blocks that never move, and clear() keeps every block and table for
-// the next parse.
-class NameTable {
+// Copies of text in blocks that never move; clear() keeps every block for reuse.
+class TextArena {
  public:
-  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
-  std::uint32_t find(std::string_view name) const;  // kNone when absent
-  // The id of `name`, added when new (then `added` is set).
-  std::uint32_t insert(std::string_view name, bool& added);
-  std::size_t size() const { return names_.size(); }
-  void clear();
+  // Room for `size` bytes, to be filled by the caller.
+  char* allocate(std::size_t size);
+  std::string_view keep(std::string_view text);
+  void clear() {
+    block_ = 0;
+    used_ = 0;
+  }
 
  private:
   struct Block {
     std::unique_ptr<char[]> bytes;
     std::size_t size = 0;
   };
-  // The hash is kept beside the id, so a probe reads a name only when it is the one.
-  struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t id = kNone;  // kNone: free
-  };
-  std::string_view keep(std::string_view name);
-  std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
-  void grow();
-
-  std::vector<std::string_view> names_;  // by id, into blocks_
-  std::vector<Slot> slots_;              // a power of two in size, at most half used
   std::vector<Block> blocks_;
   std::size_t block_ = 0;  // the block being filled
   std::size_t used_ = 0;   // bytes used in it
 };
 
-// Every field under its caption, in page order (group order, then field order).
-class CaptionIndex {
+// Every name the page declares, captions and group names alike, since a section
+// header may name either: the fields so captioned in page order (group order, then
+// field order), and the first group so named. One lookup answers a header. The index
+// keeps views: the names' bytes must live as long as it uses them (the model's arena).
+class NameIndex {
  public:
-  // The fields captioned `caption`; empty when there are none.
-  std::span<const FieldRef> find(std::string_view caption) const;
+  struct Named {
+    std::span<const FieldRef> fields;  // empty when no field has the caption
+    std::int16_t group = -1;           // -1 when no group has the name
+  };
+  Named find(std::string_view name) const;
+  std::span<const FieldRef> fields(std::string_view caption) const { return find(caption).fields; }
+
   // Records `at` under `caption`, keeping the page order when a later line adds a
   // field to an earlier group.
-  void add(std::string_view caption, FieldRef at);
+  void addField(std::string_view caption, FieldRef at);
+  // Records group `group` under `name` unless an earlier group has the name.
+  void addGroup(std::string_view name, std::int16_t group);
+  // Empty; the tables keep their room for the next parse.
   void clear();
 
  private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
   struct Entry {
-    FieldRef first;                            // the only field, while there is one
-    std::uint32_t more = NameTable::kNone;     // else every field, in more_
+    std::string_view name;
+    FieldRef first{-1, -1};        // the only field, while there is at most one
+    std::uint32_t more = kNone;    // else every field, in more_
+    std::int16_t group = -1;
   };
-  NameTable names_;
-  std::vector<Entry> entries_;                // by caption id
-  std::vector<std::vector<FieldRef>> more_;   // captions shared by several fields
+  // The hash is kept beside the id, so a probe reads an entry only when it is the one.
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t id = kNone;  // kNone: free
+  };
+  std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
+  Entry& entryFor(std::string_view name);  // added when new
+  void grow();
+
+  std::vector<Slot> slots_;    // a power of two in size, at most half used
+  std::vector<Entry> entries_;
+  std::vector<std::vector<FieldRef>> more_;  // captions shared by several fields
 };
 
 class PageDefinition {
  public:
+  PageDefinition() = default;
+  // A copy's views would point into the original's arena.
+  PageDefinition(const PageDefinition&) = delete;
+  PageDefinition& operator=(const PageDefinition&) = delete;
+  PageDefinition(PageDefinition&&) = default;  // the arena's blocks do not move
+  PageDefinition& operator=(PageDefinition&&) = default;
+
   std::vector<GroupDef> groups;
   std::vector<CompositeDef> composites;
   bool useConfigs = false;
@@ -128,21 +149,30 @@ class PageDefinition {
 
   std::int16_t lastComposite() const { return static_cast<std::int16_t>(composites.size()) - 1; }
 
-  // Appends a field captioned `caption` to group `group` and indexes it. Fields enter
-  // the model only this way, so the caption index cannot drift from the groups.
+  // Append a group or field under a name (kept) and index it. Groups and fields enter
+  // the model only this way, so the name index cannot drift from them.
+  GroupDef& addGroup(std::string_view name);
   FieldDef& addField(std::int16_t group, std::string_view caption);
 
-  const CaptionIndex& captions() const { return captions_; }
+  // A copy of `text` that lives as long as the model's contents.
+  std::string_view keep(std::string_view text) { return arena_.keep(text); }
+  // Room for `size` bytes of text built in place, with the same lifetime.
+  char* allocate(std::size_t size) { return arena_.allocate(size); }
 
-  // Empty: releases every group, field, entry, composite and the caption index.
+  const NameIndex& names() const { return names_; }
+
+  // Empty: drops every group, field, entry, composite, the name index and the kept
+  // text (whose blocks are reused).
   void clear() {
     groups.clear();
     composites.clear();
-    captions_.clear();
+    names_.clear();
+    arena_.clear();
   }
 
  private:
-  CaptionIndex captions_;
+  TextArena arena_;
+  NameIndex names_;
 };
 
 }  // namespace kelvane::pagedef

@@ -1,8 +1,10 @@
 #include "pagedef/parser.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <limits>
 
@@ -17,10 +19,17 @@ constexpr std::string_view kGroupsHeader = "[Groups]";
 constexpr std::string_view kCommandsHeader = "[Commands]";
 constexpr std::size_t kFirstItems = 4;
 
-// A line whose raw first character is one of these is ignored whole.
-bool isBlankLineStart(std::string_view first) {
-  return first.empty() || first == "\r" || first == "\b" || first == "\t" || first == "\n" ||
-         first == " ";
+// A line whose first byte is one of these (or that is empty) is ignored whole. The
+// bytes are ASCII, so a character of several bytes never matches.
+bool isBlankLineStart(char first) {
+  return first == '\r' || first == '\b' || first == '\t' || first == '\n' || first == ' ';
+}
+
+// The bytes of `word` equal to `c`, as their high bits.
+std::uint64_t bytesEqual(std::uint64_t word, unsigned char c) {
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const std::uint64_t x = word ^ (0x0101010101010101ull * c);
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
 bool isTrueValue(std::string_view v) {
@@ -38,8 +47,9 @@ bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
 }
 
-void blanksToUnderscores(std::string& s) {
-  for (auto at = s.find(' '); at != std::string::npos; at = s.find(' ', at + 1)) s[at] = '_';
+void blanksToUnderscores(char* p, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (p[i] == ' ') p[i] = '_';
 }
 
 // The fourth column of a field line: an optional sign and decimal digits once the
@@ -126,70 +136,126 @@ LineParser::LineParser(PageDefinition& model, platform::Platform& platform,
 
 void LineParser::parseLine(std::string_view raw) {
   ++line_;
-  std::string_view first = text::firstChar(raw);
-  if (first == "#") return;
-  if (isBlankLineStart(first)) {
+  const char first = raw.empty() ? '\0' : raw.front();
+  if (first == '#') return;
+  if (raw.empty() || isBlankLineStart(first)) {
     if (observer_) observer_->ignoredLine(line_, raw);
     return;
   }
 
-  // The working text: cut at the first "#", tabs as blanks, trimmed. Most lines
-  // have no tab and need no copy.
-  std::string_view work = raw.substr(0, raw.find('#'));
-  if (work.find('\t') != std::string_view::npos) {
-    tabless_.assign(work);
-    std::replace(tabless_.begin(), tabless_.end(), '\t', ' ');
-    work = tabless_;
-  }
-  work = text::trimmedView(work);
-
-  if (first == "[") return sectionHeader(work);
-  if (first == ":") return optionLine(work);
+  const std::string_view work = scan(raw);
+  if (first == '[') return sectionHeader(work);
+  if (first == ':') return optionLine(work);
   switch (section_) {
     case Section::Start:
       if (observer_) observer_->lineBeforeSections(line_);
       return;
     case Section::Ignore: return;
     case Section::Groups: return groupLine(work);
-    case Section::Fields: return fieldLine(work);
-    case Section::Entries: return entryLine(work);
+    case Section::Fields: return fieldLine();
+    case Section::Entries: return entryLine();
   }
+}
+
+std::string_view LineParser::scan(std::string_view raw) {
+  // One pass finds the "#", the tabs and the ";" breaks, eight bytes at a time where
+  // the bytes sit in a word in reading order.
+  breaks_.clear();
+  bool tabs = false;
+  std::size_t end = raw.size();
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= raw.size(); i += 8) {
+      std::uint64_t word;
+      std::memcpy(&word, raw.data() + i, sizeof word);
+      std::uint64_t semis = bytesEqual(word, ';');
+      std::uint64_t tabBytes = bytesEqual(word, '\t');
+      const std::uint64_t hash = bytesEqual(word, '#');
+      if (hash) {  // keep only what lies before it
+        const std::uint64_t before = (hash & -hash) - 1;
+        semis &= before;
+        tabBytes &= before;
+      }
+      tabs |= tabBytes != 0;
+      for (; semis; semis &= semis - 1) breaks_.push_back(i + std::countr_zero(semis) / 8);
+      if (hash) {
+        end = i + std::countr_zero(hash) / 8;
+        i = raw.size();
+        break;
+      }
+    }
+  }
+  for (; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '#') {
+      end = i;
+      break;
+    }
+    if (c == ';') breaks_.push_back(i);
+    else if (c == '\t') tabs = true;
+  }
+
+  std::string_view text = raw.substr(0, end);
+  if (tabs) {  // rare: the copy keeps every offset
+    tabless_.assign(text);
+    std::replace(tabless_.begin(), tabless_.end(), '\t', ' ');
+    text = tabless_;
+  }
+  const std::string_view work = text::trimmedView(text);
+
+  // A ";" is never a blank, so every break lies inside the trimmed text.
+  const std::size_t offset = static_cast<std::size_t>(work.data() - text.data());
+  columns_.clear();
+  std::size_t start = 0;
+  for (std::size_t at : breaks_) {
+    columns_.push_back(work.substr(start, at - offset - start));
+    start = at - offset + 1;
+  }
+  columns_.push_back(work.substr(start));
+  return work;
+}
+
+NameIndex::Named LineParser::lookUpSection(std::string_view header) const {
+  if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
+  std::string_view name;
+  if (!bracketedName(header, name)) return {};
+  return model_.names().find(name);
 }
 
 bool LineParser::findFieldSection(std::string_view header, std::int16_t& group,
                                   std::int16_t& field) const {
   group = -1;
   field = -1;
-  if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
-  std::string_view caption;
-  if (!bracketedName(header, caption)) return false;
-  const std::span<const FieldRef> found = model_.captions().find(caption);
-  if (found.empty()) return false;
-  group = found.front().group;
-  field = found.front().field;
-  return true;
+  const auto fields = lookUpSection(header).fields;
+  group = fields.empty() ? -1 : fields.front().group;
+  field = fields.empty() ? -1 : fields.front().field;
+  return !fields.empty();
 }
 
 bool LineParser::findGroupSection(std::string_view header, std::int16_t& group) const {
   group = -1;
-  if (model_.groups.empty()) throw DefinitionError("section before any group: " + std::string(header));
-  std::string_view name;
-  if (!bracketedName(header, name)) return false;
-  const std::uint32_t id = groupNames_.find(name);
-  if (id == NameTable::kNone) return false;
-  group = firstGroupOf_[id];
-  return true;
+  group = lookUpSection(header).group;
+  return group >= 0;
 }
 
 void LineParser::sectionHeader(std::string_view header) {
   if (header == kGroupsHeader) {
     section_ = Section::Groups;
-  } else if (header == kCommandsHeader) {
+    return;
+  }
+  if (header == kCommandsHeader) {
     section_ = Section::Ignore;
-  } else if (findFieldSection(header, group_, field_)) {
+    return;
+  }
+  // A field's caption wins over a group's name.
+  const NameIndex::Named named = lookUpSection(header);
+  if (!named.fields.empty()) {
     section_ = Section::Entries;
-  } else if (findGroupSection(header, group_)) {
+    group_ = named.fields.front().group;
+    field_ = named.fields.front().field;
+  } else if (named.group >= 0) {
     section_ = Section::Fields;
+    group_ = named.group;
   } else {
     section_ = Section::Ignore;
     if (observer_) observer_->unmatchedHeader(line_, header);
@@ -214,22 +280,15 @@ void LineParser::optionLine(std::string_view line) {
 }
 
 void LineParser::groupLine(std::string_view line) {
+  const bool collapsed = !line.empty() && line.back() == '-';
+  if (collapsed) line.remove_suffix(1);
   // The group is appended before the count is checked; the failing line leaves it.
-  GroupDef& group = model_.groups.emplace_back();
-  const auto index = static_cast<std::int16_t>(
-      checked16(static_cast<long long>(model_.groups.size()), "group count") - 1);
-  if (!line.empty() && line.back() == '-') {
-    group.expanded = false;
-    line.remove_suffix(1);
-  }
-  group.name = text::trimmedView(line);
-  bool added = false;
-  groupNames_.insert(group.name, added);
-  if (added) firstGroupOf_.push_back(index);
+  GroupDef& group = model_.addGroup(text::trimmedView(line));
+  group.expanded = !collapsed;
+  checked16(static_cast<long long>(model_.groups.size()), "group count");
 }
 
-void LineParser::fieldLine(std::string_view line) {
-  text::splitViews(line, ';', columns_);
+void LineParser::fieldLine() {
   auto index = checked16(static_cast<long long>(model_.groups[group_].fields.size()), "field index");
 
   std::string_view caption = columns_[0];
@@ -238,9 +297,14 @@ void LineParser::fieldLine(std::string_view line) {
   FieldDef& field = model_.addField(group_, text::trimmedView(caption));
   field.remember = remember;
 
-  std::string_view property = columns_.size() > 1 ? text::trimmedView(columns_[1]) : "";
-  field.propName = property.empty() ? text::properCase(field.caption) : std::string(property);
-  blanksToUnderscores(field.propName);
+  // The property name: the given one, else the caption in proper case; no blanks.
+  const std::string_view property = columns_.size() > 1 ? text::trimmedView(columns_[1]) : "";
+  const std::string_view source = property.empty() ? field.caption : property;
+  char* name = model_.allocate(source.size());
+  std::copy(source.begin(), source.end(), name);
+  if (property.empty()) text::properCaseInPlace(name, source.size());
+  blanksToUnderscores(name, source.size());
+  field.propName = {name, source.size()};
 
   const std::string_view defaultColumn = columns_.size() > 2 ? text::trimmedView(columns_[2]) : "";
   if (observer_) observer_->field(line_, {group_, index}, defaultColumn);
@@ -256,32 +320,29 @@ void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::strin
     CompositeDef& composite = model_.composites.emplace_back();
     composite.groupIndex = group_;
     composite.fieldIndex = fieldIndex;
-    std::string_view formula = column.substr(1, column.size() - 2);
-    if (!formula.empty()) {
-      text::splitViews(formula, '!', parts_);
-      composite.parts.assign(parts_.begin(), parts_.end());
-    }
+    const std::string_view formula = model_.keep(column.substr(1, column.size() - 2));
+    if (!formula.empty()) text::splitViews(formula, '!', composite.parts);
     field.defaultValue = kCompositeMark;
     if (observer_) observer_->composite(line_, model_.lastComposite());
   } else {
-    field.defaultValue = column;
+    field.defaultValue = model_.keep(column);
   }
 }
 
-std::string LineParser::placeholderValue(std::string_view placeholder) {
+std::string_view LineParser::placeholderValue(std::string_view placeholder) {
   if (placeholder == "{MASS}" || placeholder == "{VOLUME}") return "";
   const bool title = placeholder == "{FILE_NAME}";
-  if (!title && placeholder != "{DENSITY}") return std::string(placeholder);
+  if (!title && placeholder != "{DENSITY}") return model_.keep(placeholder);
 
   std::shared_ptr<host::Document> doc = app_ ? app_->ActiveDoc() : nullptr;
   if (!doc) throw DefinitionError("no active document for " + std::string(placeholder));
-  if (title) return doc->GetTitle();
-  return formatTwoDecimals(doc->GetUserPreferenceDoubleValue(host::code::kPreferenceDensity),
-                           platform_.DecimalSeparator());
+  if (title) return model_.keep(doc->GetTitle());
+  return model_.keep(
+      formatTwoDecimals(doc->GetUserPreferenceDoubleValue(host::code::kPreferenceDensity),
+                        platform_.DecimalSeparator()));
 }
 
-void LineParser::entryLine(std::string_view line) {
-  text::splitViews(line, ';', columns_);
+void LineParser::entryLine() {
   FieldDef& field = model_.groups[group_].fields[field_];
   checked16(static_cast<long long>(field.items.size()), "list entry index");
   if (field.items.capacity() == 0) field.items.reserve(kFirstItems);  // a list has a few
@@ -290,9 +351,9 @@ void LineParser::entryLine(std::string_view line) {
   std::string_view entry = columns_[0];
   const bool isDefault = !entry.empty() && entry.front() == '*';
   if (isDefault) entry.remove_prefix(1);
-  item.text = text::trimmedView(entry);
+  item.text = model_.keep(text::trimmedView(entry));
   if (isDefault) field.defaultValue = item.text;
-  if (columns_.size() == 2) item.code = text::trimmedView(columns_[1]);
+  if (columns_.size() == 2) item.code = model_.keep(text::trimmedView(columns_[1]));
 }
 
 ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platform,
@@ -307,10 +368,8 @@ ParseResult parsePageDefinition(PageDefinition& model, platform::Platform& platf
   LineError error;
   try {
     reader = platform.OpenTextFile(path);
-    std::string text;  // one string for every line
     while (!reader->AtEndOfStream()) {
-      reader->ReadLineInto(text);
-      parser.parseLine(text);
+      parser.parseLine(reader->ReadLineView());
       line = checked16(line + 1, "line number");
     }
     auto done = std::move(reader);  // a failing Close is not tried twice

@@ -113,13 +113,18 @@ class LineParser {
  private:
   enum class Section { Start, Ignore, Groups, Fields, Entries };
 
+  // What a section header names among what the lines so far declared.
+  NameIndex::Named lookUpSection(std::string_view header) const;
   void sectionHeader(std::string_view header);
   void optionLine(std::string_view line);
   void groupLine(std::string_view line);
-  void fieldLine(std::string_view line);
-  void entryLine(std::string_view line);
+  void fieldLine();
+  void entryLine();
+  // The working text of a content line: cut at the first "#", tabs as blanks,
+  // trimmed; its ";"-separated pieces go to columns_.
+  std::string_view scan(std::string_view raw);
   void setDefault(FieldDef& field, std::int16_t fieldIndex, std::string_view column);
-  std::string placeholderValue(std::string_view placeholder);
+  std::string_view placeholderValue(std::string_view placeholder);
 
   PageDefinition& model_;
   platform::Platform& platform_;
@@ -131,14 +136,9 @@ class LineParser {
   std::int16_t group_ = -1;  // the group of the field list, or of the entry list's field
   std::int16_t field_ = -1;  // the field of the entry list
 
-  // Group names and the first group of each; with the model's caption index, kept up
-  // to date line by line, so a header sees only what the lines above declared.
-  NameTable groupNames_;
-  std::vector<std::int16_t> firstGroupOf_;  // by name id
-
   std::string tabless_;                    // the working text when the line had tabs
+  std::vector<std::size_t> breaks_;        // where the current line has ";"
   std::vector<std::string_view> columns_;  // the columns of the current line
-  std::vector<std::string_view> parts_;    // the parts of its composite formula
 };
 
 }  // namespace kelvane::pagedef

@@ -154,28 +154,26 @@ std::vector<std::string> splitLines(const std::string& text) {
   return lines;
 }
 
-std::string Cp1252Lines::take() {
-  std::string line;
-  takeInto(line);
-  return line;
+Cp1252Lines::Cp1252Lines(std::string bytes) {
+  if (asciiPrefix(bytes) == bytes.size()) {
+    text_ = std::move(bytes);
+  } else {
+    text_.reserve(bytes.size() + bytes.size() / 2);
+    appendDecodedCp1252(bytes, text_);
+  }
 }
 
-void Cp1252Lines::takeInto(std::string& text) {
-  const std::string_view rest = std::string_view(bytes_).substr(next_);
+std::string_view Cp1252Lines::take() {
+  const std::string_view rest = std::string_view(text_).substr(next_);
   const std::size_t lf = rest.find('\n');
   std::string_view line = rest.substr(0, lf);
   if (lf == std::string_view::npos) {
-    next_ = bytes_.size();
+    next_ = text_.size();
   } else {
     next_ += lf + 1;
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // CR LF ends the line
   }
-  if (asciiPrefix(line) == line.size()) {  // the usual line
-    text.assign(line);
-    return;
-  }
-  text.clear();
-  appendDecodedCp1252(line, text);
+  return line;
 }
 
 }  // namespace kelvane::platform

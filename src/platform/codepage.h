@@ -13,21 +13,19 @@ namespace kelvane::platform {
 void appendDecodedCp1252(std::string_view bytes, std::string& out);
 
 // A file's bytes, handed out line by line as splitLines(decodeCp1252(bytes)) would
-// split them. A line is decoded only when it is taken, so reading a file costs one
-// string per line and no copy of the whole decoded text.
+// split them. The file is decoded once, in place when it is all ASCII (no Windows-1252
+// byte decodes to CR or LF, so splitting after decoding splits the same lines).
 class Cp1252Lines {
  public:
-  explicit Cp1252Lines(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit Cp1252Lines(std::string bytes);
 
-  bool atEnd() const { return next_ >= bytes_.size(); }
-  // The next line, decoded; only while !atEnd().
-  std::string take();
-  // The same into `line`, reusing its room.
-  void takeInto(std::string& line);
+  bool atEnd() const { return next_ >= text_.size(); }
+  // The next line, valid as long as this object; only while !atEnd().
+  std::string_view take();
 
  private:
-  std::string bytes_;
-  std::size_t next_ = 0;  // start of the next line in bytes_
+  std::string text_;      // UTF-8
+  std::size_t next_ = 0;  // start of the next line in text_
 };
 
 }  // namespace kelvane::platform

@@ -18,17 +18,11 @@ class FakeReader : public LineReader {
 
   bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
-  std::string ReadLine() override {
-    std::string line;
-    ReadLineInto(line);
-    return line;
-  }
-
-  void ReadLineInto(std::string& line) override {
+  std::string_view ReadLineView() override {
     os_.hit(FakePlatform::Op::ReadLine);
     if (closed_) throw PlatformError("read from a closed file: " + path_);
     if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
-    lines_.takeInto(line);
+    return lines_.take();
   }
 
   void Close() override { closed_ = true; }
@@ -81,9 +75,8 @@ const std::vector<std::string>& FakePlatform::operations() {
 
 void FakePlatform::hit(Op operation) {
   const auto at = static_cast<std::size_t>(operation);
-  const std::string& name = operations()[at];
-  calls.push_back(name);
-  if (faults_.due(at)) throw PlatformError(name + " failed");
+  if (recordCalls) calls.push_back(operations()[at]);
+  if (faults_.due(at)) throw PlatformError(operations()[at] + " failed");
 }
 
 std::string FakePlatform::fileText(const std::string& name) const {

@@ -32,6 +32,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> messages;             // message-box texts, in order
   std::vector<std::string> processes;            // command lines started, in order
   std::vector<std::string> calls;                // every operation name, in order
+  bool recordCalls = true;                       // off: `calls` stays empty (benchmarks)
 
   // The operations that can fail, in the order of operations().
   enum class Op {

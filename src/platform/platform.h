@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kelvane::platform {
@@ -24,10 +25,10 @@ class LineReader {
  public:
   virtual ~LineReader() = default;
   virtual bool AtEndOfStream() = 0;
-  virtual std::string ReadLine() = 0;
-  // ReadLine into `line`: a reader that can reuses the string's room, so reading a
-  // whole file takes no allocation per line.
-  virtual void ReadLineInto(std::string& line) { line = ReadLine(); }
+  // The next line, valid until the next read or Close(): the readers hold the whole
+  // decoded file, so a line costs no copy.
+  virtual std::string_view ReadLineView() = 0;
+  std::string ReadLine() { return std::string(ReadLineView()); }
   virtual void Close() = 0;
 };
 

@@ -37,16 +37,10 @@ class PosixReader : public LineReader {
 
   bool AtEndOfStream() override { return closed_ || lines_.atEnd(); }
 
-  std::string ReadLine() override {
-    std::string line;
-    ReadLineInto(line);
-    return line;
-  }
-
-  void ReadLineInto(std::string& line) override {
+  std::string_view ReadLineView() override {
     if (closed_) throw PlatformError("read from a closed file: " + path_);
     if (lines_.atEnd()) throw PlatformError("input past end of file: " + path_);
-    lines_.takeInto(line);
+    return lines_.take();
   }
 
   void Close() override { closed_ = true; }

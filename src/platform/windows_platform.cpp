@@ -82,7 +82,7 @@ class WindowsReader : public LineReader {
 
   bool AtEndOfStream() override { return closed_ || next_ >= lines_.size(); }
 
-  std::string ReadLine() override {
+  std::string_view ReadLineView() override {
     if (closed_) throw PlatformError("read from a closed file");
     if (next_ >= lines_.size()) throw PlatformError("input past end of file");
     return lines_[next_++];

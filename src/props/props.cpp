@@ -14,14 +14,14 @@ std::string normalised(const std::string& value) {
 
 }  // namespace
 
-bool setCP(host::Document& doc, const std::string& config, const std::string& name,
-           const std::string& value) {
+bool setCP(host::Document& doc, std::string_view config, std::string_view name,
+           std::string_view value) {
   if (doc.AddCustomInfo3(config, name, host::code::kPropertyTypeText, value)) return true;
   doc.SetCustomInfo2(config, name, value);
   return false;
 }
 
-std::string getCP(host::Document& doc, const std::string& config, const std::string& name) {
+std::string getCP(host::Document& doc, std::string_view config, std::string_view name) {
   return text::trimSpaces(doc.GetCustomInfo2(config, name));
 }
 

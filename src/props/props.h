@@ -15,11 +15,11 @@ namespace kelvane {
 
 // Writes a text property (type 30). True when it was created, false when it existed
 // and was overwritten. No error trap: host errors reach the caller.
-bool setCP(host::Document& doc, const std::string& config, const std::string& name,
-           const std::string& value);
+bool setCP(host::Document& doc, std::string_view config, std::string_view name,
+           std::string_view value);
 
 // Reads a property, blanks trimmed; "" when absent. No error trap.
-std::string getCP(host::Document& doc, const std::string& config, const std::string& name);
+std::string getCP(host::Document& doc, std::string_view config, std::string_view name);
 
 // Fills every field's slots from the active document. Trapped: "Error in readCP".
 bool readCP(State& s);

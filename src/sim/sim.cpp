@@ -31,10 +31,10 @@ class SimFrame : public host::Frame {
  public:
   explicit SimFrame(SimHost& host) : host_(host) {}
 
-  void SetStatusBarText(const std::string& statusText) override {
+  void SetStatusBarText(std::string_view statusText) override {
     host_.faults->hit(Op::SetStatusBarText, statusText);
-    host_.statusTexts.push_back(statusText);
-    if (host_.onEvent) host_.onEvent("status", statusText);
+    host_.statusTexts.emplace_back(statusText);
+    if (host_.onEvent) host_.onEvent("status", std::string(statusText));
   }
 
  private:
@@ -179,13 +179,13 @@ const std::vector<PropertySet::Property>& PropertySet::all() const {
   return props_;
 }
 
-bool PropertySet::add(const std::string& name, const std::string& value) {
+bool PropertySet::add(std::string_view name, std::string_view value) {
   if (removed_ > props_.size() / 2) compact();  // keeps the list within twice the live entries
   if (find(name)) return false;
   if (4 * (live_ + 1) > 3 * slots_.size()) grow();
   const std::uint32_t hash = hashOf(name);
   slots_[probe(name, hash)] = Slot{static_cast<std::uint32_t>(props_.size()), hash};
-  props_.push_back({name, value});
+  props_.push_back({std::string(name), std::string(value)});
   ++live_;
   return true;
 }
@@ -195,7 +195,7 @@ std::optional<std::string> PropertySet::get(std::string_view name) const {
   return std::nullopt;
 }
 
-void PropertySet::set(const std::string& name, const std::string& value) {
+void PropertySet::set(std::string_view name, std::string_view value) {
   if (auto at = find(name)) {
     props_[*at].value = value;
     return;
@@ -232,7 +232,7 @@ void SimDocument::addConfiguration(const std::string& name) {
   configurationProperties[name];
 }
 
-PropertySet* SimDocument::findScope(const std::string& config) {
+PropertySet* SimDocument::findScope(std::string_view config) {
   if (config.empty()) return &properties;
   if (scopes_.of != &configurationProperties || scopes_.generation != configurationProperties.generation()) {
     scopes_.byName.clear();
@@ -245,42 +245,41 @@ PropertySet* SimDocument::findScope(const std::string& config) {
   // searched for one that was listed by hand.
   if (entry == configurationProperties.end()) {
     if (std::find(configurations.begin(), configurations.end(), config) == configurations.end()) return nullptr;
-    entry = configurationProperties.try_emplace(config).first;
+    entry = configurationProperties.try_emplace(std::string(config)).first;
   }
   scopes_.byName.emplace(entry->first, &entry->second);
   return &entry->second;
 }
 
-PropertySet& SimDocument::scope(const std::string& config, const std::string& operation) {
+PropertySet& SimDocument::scope(std::string_view config, const std::string& operation) {
   PropertySet* found = findScope(config);
-  if (!found) throw host::HostError(operation, "no configuration named '" + config + "'");
+  if (!found) throw host::HostError(operation, "no configuration named '" + std::string(config) + "'");
   return *found;
 }
 
-PropertySet& SimDocument::scope(const std::string& config, Op operation) {
+PropertySet& SimDocument::scope(std::string_view config, Op operation) {
   PropertySet* found = findScope(config);
   if (!found) return scope(config, Faults::operations()[static_cast<std::size_t>(operation)]);
   return *found;
 }
 
-bool SimDocument::AddCustomInfo3(const std::string& config, const std::string& name, std::int32_t type,
-                                 const std::string& value) {
+bool SimDocument::AddCustomInfo3(std::string_view config, std::string_view name, std::int32_t type,
+                                 std::string_view value) {
   faults_->hit(Op::AddCustomProperty, config, name, type, value);
   return scope(config, Op::AddCustomProperty).add(name, value);
 }
 
-std::string SimDocument::GetCustomInfo2(const std::string& config, const std::string& name) {
+std::string SimDocument::GetCustomInfo2(std::string_view config, std::string_view name) {
   faults_->hit(Op::GetCustomProperty, config, name);
   return scope(config, Op::GetCustomProperty).get(name).value_or("");
 }
 
-void SimDocument::SetCustomInfo2(const std::string& config, const std::string& name,
-                                 const std::string& value) {
+void SimDocument::SetCustomInfo2(std::string_view config, std::string_view name, std::string_view value) {
   faults_->hit(Op::SetCustomProperty, config, name, value);
   scope(config, Op::SetCustomProperty).set(name, value);
 }
 
-bool SimDocument::DeleteCustomInfo2(const std::string& config, const std::string& name) {
+bool SimDocument::DeleteCustomInfo2(std::string_view config, std::string_view name) {
   faults_->hit(Op::DeleteCustomProperty, config, name);
   return scope(config, Op::DeleteCustomProperty).remove(name);
 }
@@ -336,9 +335,9 @@ void SimControl::SetEnabled(bool value) {
   enabled = value;
 }
 
-void SimControl::AddItems(const std::string& item) {
+void SimControl::AddItems(std::string_view item) {
   faults_->hit(Op::AddItems, item);
-  items.push_back(item);
+  items.emplace_back(item);
 }
 
 std::int16_t SimControl::GetCurrentSelection() {
@@ -368,7 +367,7 @@ std::string SimControl::GetText() {
   return text;
 }
 
-void SimControl::SetText(const std::string& value) {
+void SimControl::SetText(std::string_view value) {
   faults_->hit(Op::SetText, value);
   text = value;
   if (kind == host::code::kKindCombobox) {
@@ -395,11 +394,12 @@ SimGroup::SimGroup(std::shared_ptr<Faults> faults, std::int16_t id, std::string 
     : id(id), caption(std::move(caption)), options(options), faults_(std::move(faults)) {}
 
 std::shared_ptr<host::Control> SimGroup::AddControl(std::int16_t controlId, std::int16_t kind,
-                                                    const std::string& controlCaption, std::int16_t align,
-                                                    std::int32_t controlOptions, const std::string& tip) {
+                                                    std::string_view controlCaption, std::int16_t align,
+                                                    std::int32_t controlOptions, std::string_view tip) {
   faults_->hit(Op::AddControl, controlId, kind, controlCaption, align, controlOptions, tip);
   auto control =
-      std::make_shared<SimControl>(faults_, controlId, kind, controlCaption, align, controlOptions, tip);
+      std::make_shared<SimControl>(faults_, controlId, kind, std::string(controlCaption), align,
+                                   controlOptions, std::string(tip));
   controls.push_back(control);
   return control;
 }
@@ -419,10 +419,10 @@ SimControl* SimPage::findControl(int id, int kind) const {
   return nullptr;
 }
 
-std::shared_ptr<host::Group> SimPage::AddGroupBox(std::int16_t id, const std::string& caption,
+std::shared_ptr<host::Group> SimPage::AddGroupBox(std::int16_t id, std::string_view caption,
                                                   std::int32_t groupOptions) {
   host_.faults->hit(Op::AddGroup, id, caption, groupOptions);
-  auto group = std::make_shared<SimGroup>(host_.faults, id, caption, groupOptions);
+  auto group = std::make_shared<SimGroup>(host_.faults, id, std::string(caption), groupOptions);
   groups.push_back(group);
   return group;
 }

@@ -81,7 +81,7 @@ class Faults {
   std::size_t callCount() const { return count_; }
 
  private:
-  static std::string asText(const std::string& s) { return s; }
+  static std::string asText(std::string_view s) { return std::string(s); }
   static std::string asText(bool b) { return b ? "true" : "false"; }
   template <typename Number>
     requires std::is_integral_v<Number>
@@ -103,9 +103,9 @@ class PropertySet {
     std::string value;
     bool operator==(const Property&) const = default;
   };
-  bool add(const std::string& name, const std::string& value);  // false when it exists
+  bool add(std::string_view name, std::string_view value);  // false when it exists
   std::optional<std::string> get(std::string_view name) const;
-  void set(const std::string& name, const std::string& value);  // creates when missing
+  void set(std::string_view name, std::string_view value);  // creates when missing
   bool remove(std::string_view name);                           // false when missing
   const std::vector<Property>& all() const;
   bool operator==(const PropertySet& other) const { return all() == other.all(); }
@@ -146,9 +146,9 @@ class PropertySet {
 
 // Property sets by configuration name: a std::map that counts every change that may
 // drop an entry, so that an index of its entries knows when to start over.
-class PropertySetsByName : public std::map<std::string, PropertySet> {
+class PropertySetsByName : public std::map<std::string, PropertySet, std::less<>> {
  public:
-  using Base = std::map<std::string, PropertySet>;
+  using Base = std::map<std::string, PropertySet, std::less<>>;
   using Base::Base;
   PropertySetsByName(const PropertySetsByName&) = default;
   PropertySetsByName(PropertySetsByName&&) = default;
@@ -214,14 +214,13 @@ class SimDocument : public host::Document {
   void addConfiguration(const std::string& name);
   // The properties of `config` ("" = document-wide); throws HostError(operation) when
   // there is no such configuration.
-  PropertySet& scope(const std::string& config, const std::string& operation);
+  PropertySet& scope(std::string_view config, const std::string& operation);
 
-  bool AddCustomInfo3(const std::string& config, const std::string& name, std::int32_t type,
-                      const std::string& value) override;
-  std::string GetCustomInfo2(const std::string& config, const std::string& name) override;
-  void SetCustomInfo2(const std::string& config, const std::string& name,
-                      const std::string& value) override;
-  bool DeleteCustomInfo2(const std::string& config, const std::string& name) override;
+  bool AddCustomInfo3(std::string_view config, std::string_view name, std::int32_t type,
+                      std::string_view value) override;
+  std::string GetCustomInfo2(std::string_view config, std::string_view name) override;
+  void SetCustomInfo2(std::string_view config, std::string_view name, std::string_view value) override;
+  bool DeleteCustomInfo2(std::string_view config, std::string_view name) override;
   std::int32_t GetConfigurationCount() override;
   std::vector<std::string> GetConfigurationNames() override;
   std::shared_ptr<host::Configuration> GetActiveConfiguration() override;  // null when none
@@ -246,8 +245,8 @@ class SimDocument : public host::Document {
     }
   };
 
-  PropertySet* findScope(const std::string& config);  // null: no such configuration
-  PropertySet& scope(const std::string& config, Op operation);
+  PropertySet* findScope(std::string_view config);  // null: no such configuration
+  PropertySet& scope(std::string_view config, Op operation);
 
   std::shared_ptr<Faults> faults_;
   ScopeCache scopes_;
@@ -282,12 +281,12 @@ class SimControl : public host::Control {
 
   void SetChecked(bool checked) override;
   void SetEnabled(bool enabled) override;
-  void AddItems(const std::string& item) override;
+  void AddItems(std::string_view item) override;
   std::int16_t GetCurrentSelection() override;
   void SetCurrentSelection(std::int16_t index) override;  // outside the list: nothing selected
   std::string ItemText(std::int16_t index) override;      // "" outside the list
   std::string GetText() override;
-  void SetText(const std::string& text) override;
+  void SetText(std::string_view text) override;
 
  private:
   std::shared_ptr<Faults> faults_;
@@ -302,9 +301,9 @@ class SimGroup : public host::Group {
   std::int32_t options;
   std::vector<std::shared_ptr<SimControl>> controls;  // in the order added
 
-  std::shared_ptr<host::Control> AddControl(std::int16_t id, std::int16_t kind, const std::string& caption,
+  std::shared_ptr<host::Control> AddControl(std::int16_t id, std::int16_t kind, std::string_view caption,
                                             std::int16_t align, std::int32_t options,
-                                            const std::string& tip) override;
+                                            std::string_view tip) override;
 
  private:
   std::shared_ptr<Faults> faults_;
@@ -326,7 +325,7 @@ class SimPage : public host::Page {
   // The first control in page order with this id and kind (kind 0: any kind).
   SimControl* findControl(int id, int kind = 0) const;
 
-  std::shared_ptr<host::Group> AddGroupBox(std::int16_t id, const std::string& caption,
+  std::shared_ptr<host::Group> AddGroupBox(std::int16_t id, std::string_view caption,
                                            std::int32_t options) override;
   std::int32_t Show() override;
   // On a shown page: OnClose(1 or 2), hide, discard groups and controls, AfterClose.

@@ -9,7 +9,7 @@ void State::emptyModel() {
 }
 
 host::Control& controlOf(const pagedef::FieldDef& field, const FieldBinding& bound) {
-  if (!bound.control) throw host::HostError("control", "field " + field.caption + " has no control");
+  if (!bound.control) throw host::HostError("control", "field " + std::string(field.caption) + " has no control");
   return *bound.control;
 }
 

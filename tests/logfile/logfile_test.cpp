@@ -51,7 +51,7 @@ std::unique_ptr<BoundPage> page(std::vector<std::string> configs = {"Default"}) 
 std::vector<std::string> defaults(BoundPage& p) {
   std::vector<std::string> all;
   for (const auto& g : p.s.model.groups)
-    for (const auto& f : g.fields) all.push_back(f.defaultValue);
+    for (const auto& f : g.fields) all.emplace_back(f.defaultValue);
   return all;
 }
 

@@ -208,7 +208,7 @@ TEST_F(ParserTest, LineErrorsNameTheFailingLine) {
 // The caption index lists every field in page order, also when a later section adds
 // to an earlier group, and describes the new file after a second parse into the same
 // model (whose index keeps its storage).
-TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
+TEST_F(ParserTest, NameIndexListsEveryFieldInPageOrder) {
   const std::string longCaption(40000, 'c');  // longer than a block of keys
   const struct {
     std::vector<std::string> lines;
@@ -227,7 +227,7 @@ TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(parse(c.lines)) << joinLines(c.lines);
-    const auto found = model.captions().find(c.caption);
+    const auto found = model.names().fields(c.caption);
     EXPECT_EQ(std::vector<FieldRef>(found.begin(), found.end()), c.refs) << joinLines(c.lines);
   }
   // Every one of many captions keeps its place as the index grows.
@@ -235,7 +235,7 @@ TEST_F(ParserTest, CaptionIndexListsEveryFieldInPageOrder) {
   for (int i = 0; i < 2000; ++i) many.push_back("field " + std::to_string(i));
   ASSERT_TRUE(parse(many));
   for (std::int16_t i = 0; i < 2000; ++i) {
-    const auto found = model.captions().find("field " + std::to_string(i));
+    const auto found = model.names().fields("field " + std::to_string(i));
     ASSERT_EQ(found.size(), 1u) << i;
     EXPECT_EQ(found.front(), (FieldRef{0, i}));
   }

@@ -104,7 +104,7 @@ TEST(Cp1252Lines, TakesTheSameLinesOneAtATime) {
   for (const auto& c : kSplits) {
     Cp1252Lines lines(c.text);
     std::vector<std::string> taken;
-    while (!lines.atEnd()) taken.push_back(lines.take());
+    while (!lines.atEnd()) taken.emplace_back(lines.take());
     EXPECT_EQ(taken, c.lines) << testing::PrintToString(c.text);
   }
 }

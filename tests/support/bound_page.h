@@ -39,17 +39,15 @@ class BoundPage {
   // ---- The model, before bind() ----
 
   pagedef::GroupDef& group(const std::string& name) {
-    s.model.groups.push_back({});
-    s.model.groups.back().name = name;
-    return s.model.groups.back();
+    return s.model.addGroup(name);
   }
 
   // A text box field in the last group; the property name is the caption unless given.
   pagedef::FieldDef& text(const std::string& caption, const std::string& defaultValue = "",
                           const std::string& propName = "") {
     auto& f = s.model.addField(static_cast<std::int16_t>(s.model.groups.size() - 1), caption);
-    f.propName = propName.empty() ? caption : propName;
-    f.defaultValue = defaultValue;
+    f.propName = s.model.keep(propName.empty() ? caption : propName);
+    f.defaultValue = s.model.keep(defaultValue);
     return f;
   }
 
@@ -57,6 +55,7 @@ class BoundPage {
   pagedef::FieldDef& combo(const std::string& caption, std::vector<pagedef::ListItem> items,
                            const std::string& defaultValue = "") {
     auto& f = text(caption, defaultValue);
+    for (auto& item : items) item = {s.model.keep(item.text), s.model.keep(item.code)};
     f.items = std::move(items);
     return f;
   }
@@ -64,9 +63,10 @@ class BoundPage {
   // A composite text box field whose formula has `parts`.
   pagedef::FieldDef& composite(const std::string& caption, std::vector<std::string> parts) {
     auto& f = text(caption, pagedef::kCompositeMark);
-    s.model.composites.push_back({static_cast<std::int16_t>(s.model.groups.size() - 1),
-                                  static_cast<std::int16_t>(s.model.groups.back().fields.size() - 1),
-                                  std::move(parts)});
+    pagedef::CompositeDef& c = s.model.composites.emplace_back();
+    c.groupIndex = static_cast<std::int16_t>(s.model.groups.size() - 1);
+    c.fieldIndex = static_cast<std::int16_t>(s.model.groups.back().fields.size() - 1);
+    for (const auto& part : parts) c.parts.push_back(s.model.keep(part));
     return f;
   }
 
