@@ -59,7 +59,7 @@ class Remote {
   Dispatcher object_;
 };
 
-Variant text(const std::string& s) { return Variant::ofString(s); }
+Variant text(std::string_view s) { return Variant::ofString(s); }
 Variant i4(std::int32_t i) { return Variant::ofInt32(i); }
 Variant i2(std::int16_t i) { return Variant::ofInt16(i); }
 Variant boolean(bool b) { return Variant::ofBool(b); }
@@ -67,7 +67,7 @@ Variant boolean(bool b) { return Variant::ofBool(b); }
 class ComFrame : public host::Frame, Remote {
  public:
   explicit ComFrame(ComPtr<IDispatch> o) : Remote(std::move(o)) {}
-  void SetStatusBarText(const std::string& t) override { call("set-status-bar-text", "SetStatusBarText", {text(t)}); }
+  void SetStatusBarText(std::string_view t) override { call("set-status-bar-text", "SetStatusBarText", {text(t)}); }
 };
 
 class ComControl : public host::Control, Remote {
@@ -75,7 +75,7 @@ class ComControl : public host::Control, Remote {
   explicit ComControl(ComPtr<IDispatch> o) : Remote(std::move(o)) {}
   void SetChecked(bool checked) override { put("set-checked", "Checked", {boolean(checked)}); }
   void SetEnabled(bool enabled) override { put("set-enabled", "Enabled", {boolean(enabled)}); }
-  void AddItems(const std::string& item) override { call("add-items", "AddItems", {text(item)}); }
+  void AddItems(std::string_view item) override { call("add-items", "AddItems", {text(item)}); }
   std::int16_t GetCurrentSelection() override {
     return asInt16("get-current-selection", get("get-current-selection", "CurrentSelection"));
   }
@@ -84,15 +84,15 @@ class ComControl : public host::Control, Remote {
     return asString("item-text", get("item-text", "ItemText", {i2(index)}));
   }
   std::string GetText() override { return asString("get-text", get("get-text", "Text")); }
-  void SetText(const std::string& t) override { put("set-text", "Text", {text(t)}); }
+  void SetText(std::string_view t) override { put("set-text", "Text", {text(t)}); }
 };
 
 class ComGroup : public host::Group, Remote {
  public:
   explicit ComGroup(ComPtr<IDispatch> o) : Remote(std::move(o)) {}
-  std::shared_ptr<host::Control> AddControl(std::int16_t id, std::int16_t kind, const std::string& caption,
+  std::shared_ptr<host::Control> AddControl(std::int16_t id, std::int16_t kind, std::string_view caption,
                                             std::int16_t align, std::int32_t options,
-                                            const std::string& tip) override {
+                                            std::string_view tip) override {
     return wrap<ComControl>("add-control", call("add-control", "AddControl", {i4(id), i2(kind), text(caption), i2(align),
                                                               i4(options), text(tip)}));
   }
@@ -101,7 +101,7 @@ class ComGroup : public host::Group, Remote {
 class ComPage : public host::Page, Remote {
  public:
   explicit ComPage(ComPtr<IDispatch> o) : Remote(std::move(o)) {}
-  std::shared_ptr<host::Group> AddGroupBox(std::int16_t id, const std::string& caption,
+  std::shared_ptr<host::Group> AddGroupBox(std::int16_t id, std::string_view caption,
                                            std::int32_t options) override {
     return wrap<ComGroup>("add-group", call("add-group", "AddGroupBox", {i4(id), text(caption), i4(options)}));
   }
@@ -119,17 +119,17 @@ class ComDocument : public host::Document, Remote {
  public:
   explicit ComDocument(ComPtr<IDispatch> o) : Remote(std::move(o)) {}
 
-  bool AddCustomInfo3(const std::string& config, const std::string& name, std::int32_t type,
-                      const std::string& value) override {
+  bool AddCustomInfo3(std::string_view config, std::string_view name, std::int32_t type,
+                      std::string_view value) override {
     return asBool("add-custom-property", call("add-custom-property", "AddCustomInfo3", {text(config), text(name), i4(type), text(value)}));
   }
-  std::string GetCustomInfo2(const std::string& config, const std::string& name) override {
+  std::string GetCustomInfo2(std::string_view config, std::string_view name) override {
     return asString("get-custom-property", get("get-custom-property", "CustomInfo2", {text(config), text(name)}));
   }
-  void SetCustomInfo2(const std::string& config, const std::string& name, const std::string& value) override {
+  void SetCustomInfo2(std::string_view config, std::string_view name, std::string_view value) override {
     put("set-custom-property", "CustomInfo2", {text(config), text(name), text(value)});
   }
-  bool DeleteCustomInfo2(const std::string& config, const std::string& name) override {
+  bool DeleteCustomInfo2(std::string_view config, std::string_view name) override {
     return asBool("delete-custom-property", call("delete-custom-property", "DeleteCustomInfo2", {text(config), text(name)}));
   }
   std::int32_t GetConfigurationCount() override {

@@ -4,23 +4,17 @@
 #include <bit>
 #include <cstring>
 
+#include "common/checked.h"
+#include "common/words.h"
+
 namespace kelvane::pagedef {
 
 namespace {
 
+using words::load32;
+using words::load64;
+
 constexpr std::size_t kBlockSize = 16 * 1024;
-
-std::uint64_t load64(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-std::uint64_t load32(const char* p) {
-  std::uint32_t word;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
 
 // Names are short: eight bytes at a time through a multiply, then a full mix, so the
 // table's low bits depend on every byte. The last bytes are read with whole loads
@@ -51,19 +45,20 @@ std::uint32_t hashOf(std::string_view name) {
 
 }  // namespace
 
-char* TextArena::allocate(std::size_t size) {
-  while (block_ < blocks_.size() && used_ + size > blocks_[block_].size) {
+char* TextArena::allocate(std::size_t size, std::size_t align) {
+  // Blocks come from new[], aligned for any type, so an offset aligns the address.
+  std::size_t at = (used_ + align - 1) & ~(align - 1);
+  while (block_ < blocks_.size() && at + size > blocks_[block_].size) {
     ++block_;
-    used_ = 0;
+    at = 0;
   }
   if (block_ == blocks_.size()) {
     const std::size_t bytes = std::max(kBlockSize, size);
     blocks_.push_back({std::make_unique<char[]>(bytes), bytes});
-    used_ = 0;
+    at = 0;
   }
-  char* at = blocks_[block_].bytes.get() + used_;
-  used_ += size;
-  return at;
+  used_ = at + size;
+  return blocks_[block_].bytes.get() + at;
 }
 
 std::string_view TextArena::keep(std::string_view text) {
@@ -73,30 +68,38 @@ std::string_view TextArena::keep(std::string_view text) {
   return {at, text.size()};
 }
 
+std::span<const std::string_view> TextArena::keep(std::span<const std::string_view> views) {
+  if (views.empty()) return {};
+  auto* at = reinterpret_cast<std::string_view*>(
+      allocate(views.size_bytes(), alignof(std::string_view)));
+  std::uninitialized_copy(views.begin(), views.end(), at);
+  return {at, views.size()};
+}
+
 std::size_t NameIndex::slotOf(std::string_view name, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;
+  const auto tag = static_cast<std::uint16_t>(hash >> 16);
   std::size_t i = hash & mask;
-  while (slots_[i].id != kNone && (slots_[i].hash != hash || entries_[slots_[i].id].name != name))
+  while (slots_[i].id != kFree && (slots_[i].tag != tag || !words::equal(entries_[slots_[i].id].name, name)))
     i = (i + 1) & mask;
   return i;
 }
 
 void NameIndex::grow() {
-  std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
-  old.swap(slots_);
+  slots_.assign(std::max<std::size_t>(64, 2 * slots_.size()), Slot{});
   const std::size_t mask = slots_.size() - 1;
-  for (const Slot& slot : old) {
-    if (slot.id == kNone) continue;
-    std::size_t i = slot.hash & mask;
-    while (slots_[i].id != kNone) i = (i + 1) & mask;
-    slots_[i] = slot;
+  for (std::size_t id = 0; id < entries_.size(); ++id) {
+    const std::uint32_t hash = entries_[id].hash;
+    std::size_t i = hash & mask;
+    while (slots_[i].id != kFree) i = (i + 1) & mask;
+    slots_[i] = {static_cast<std::uint16_t>(hash >> 16), static_cast<std::uint16_t>(id)};
   }
 }
 
 NameIndex::Named NameIndex::find(std::string_view name) const {
   if (slots_.empty()) return {};
-  const std::uint32_t id = slots_[slotOf(name, hashOf(name))].id;
-  if (id == kNone) return {};
+  const std::uint16_t id = slots_[slotOf(name, hashOf(name))].id;
+  if (id == kFree) return {};
   const Entry& entry = entries_[id];
   Named named{{}, entry.group};
   if (entry.more != kNone) named.fields = more_[entry.more];
@@ -108,9 +111,10 @@ NameIndex::Entry& NameIndex::entryFor(std::string_view name) {
   if (2 * (entries_.size() + 1) > slots_.size()) grow();
   const std::uint32_t hash = hashOf(name);
   Slot& slot = slots_[slotOf(name, hash)];
-  if (slot.id == kNone) {
-    slot = {hash, static_cast<std::uint32_t>(entries_.size())};
-    entries_.push_back({name});
+  if (slot.id == kFree) {
+    if (entries_.size() >= kFree) throw OverflowError("more than 65534 names in one page definition");
+    slot = {static_cast<std::uint16_t>(hash >> 16), static_cast<std::uint16_t>(entries_.size())};
+    entries_.push_back({name, hash});
   }
   return entries_[slot.id];
 }
@@ -143,6 +147,10 @@ void NameIndex::clear() {
 
 GroupDef& PageDefinition::addGroup(std::string_view name) {
   GroupDef& group = groups.emplace_back();
+  if (!spareFieldTables_.empty()) {
+    group.fields = std::move(spareFieldTables_.back());
+    spareFieldTables_.pop_back();
+  }
   group.name = keep(name);
   // A group beyond the 16-bit limit fails its line right after; it is not indexed.
   if (groups.size() <= static_cast<std::size_t>(kMaxGroups))

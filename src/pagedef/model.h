@@ -57,7 +57,7 @@ struct GroupDef {
 struct CompositeDef {
   std::int16_t groupIndex = 0;
   std::int16_t fieldIndex = 0;
-  std::vector<std::string_view> parts;  // untrimmed, in formula order
+  std::span<const std::string_view> parts;  // untrimmed, in formula order
 };
 
 inline constexpr const char* kCompositeMark = "<>";
@@ -72,9 +72,11 @@ struct FieldRef {
 // Copies of text in blocks that never move; clear() keeps every block for reuse.
 class TextArena {
  public:
-  // Room for `size` bytes, to be filled by the caller.
-  char* allocate(std::size_t size);
+  // Room for `size` bytes at a multiple of `align` (a power of two), to be filled by
+  // the caller.
+  char* allocate(std::size_t size, std::size_t align = 1);
   std::string_view keep(std::string_view text);
+  std::span<const std::string_view> keep(std::span<const std::string_view> views);
   void clear() {
     block_ = 0;
     used_ = 0;
@@ -115,14 +117,18 @@ class NameIndex {
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
   struct Entry {
     std::string_view name;
+    std::uint32_t hash = 0;
     FieldRef first{-1, -1};        // the only field, while there is at most one
     std::uint32_t more = kNone;    // else every field, in more_
     std::int16_t group = -1;
   };
-  // The hash is kept beside the id, so a probe reads an entry only when it is the one.
+  // Four bytes, so that the slots of the largest file stay in a fast cache: the id
+  // (a file of 32767 lines declares fewer than 65535 names) and the hash's high bits,
+  // so a probe reads an entry only when it is most likely the one.
+  static constexpr std::uint16_t kFree = 0xFFFF;
   struct Slot {
-    std::uint32_t hash = 0;
-    std::uint32_t id = kNone;  // kNone: free
+    std::uint16_t tag = 0;
+    std::uint16_t id = kFree;
   };
   std::size_t slotOf(std::string_view name, std::uint32_t hash) const;
   Entry& entryFor(std::string_view name);  // added when new
@@ -154,8 +160,11 @@ class PageDefinition {
   GroupDef& addGroup(std::string_view name);
   FieldDef& addField(std::int16_t group, std::string_view caption);
 
-  // A copy of `text` that lives as long as the model's contents.
+  // A copy of `text`, or of a list of views, that lives as long as the model's contents.
   std::string_view keep(std::string_view text) { return arena_.keep(text); }
+  std::span<const std::string_view> keep(std::span<const std::string_view> views) {
+    return arena_.keep(views);
+  }
   // Room for `size` bytes of text built in place, with the same lifetime.
   char* allocate(std::size_t size) { return arena_.allocate(size); }
 
@@ -164,6 +173,10 @@ class PageDefinition {
   // Empty: drops every group, field, entry, composite, the name index and the kept
   // text (whose blocks are reused).
   void clear() {
+    for (GroupDef& group : groups) {
+      group.fields.clear();
+      spareFieldTables_.push_back(std::move(group.fields));
+    }
     groups.clear();
     composites.clear();
     names_.clear();
@@ -173,6 +186,9 @@ class PageDefinition {
  private:
   TextArena arena_;
   NameIndex names_;
+  // The field tables of cleared groups, empty but with their room, for the next
+  // groups: a definition parsed again needs no allocation for its fields.
+  std::vector<std::vector<FieldDef>> spareFieldTables_;
 };
 
 }  // namespace kelvane::pagedef

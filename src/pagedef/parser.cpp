@@ -10,6 +10,7 @@
 
 #include "common/checked.h"
 #include "common/text.h"
+#include "common/words.h"
 
 namespace kelvane::pagedef {
 
@@ -23,13 +24,6 @@ constexpr std::size_t kFirstItems = 4;
 // bytes are ASCII, so a character of several bytes never matches.
 bool isBlankLineStart(char first) {
   return first == '\r' || first == '\b' || first == '\t' || first == '\n' || first == ' ';
-}
-
-// The bytes of `word` equal to `c`, as their high bits.
-std::uint64_t bytesEqual(std::uint64_t word, unsigned char c) {
-  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  const std::uint64_t x = word ^ (0x0101010101010101ull * c);
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
 bool isTrueValue(std::string_view v) {
@@ -47,9 +41,15 @@ bool encloses(std::string_view s, char open, char close) {
   return s.size() >= 2 && s.front() == open && s.back() == close;
 }
 
+// A word at a time: a blank (0x20) becomes "_" (0x5F) by flipping its low seven bits.
 void blanksToUnderscores(char* p, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i)
-    if (p[i] == ' ') p[i] = '_';
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const std::uint64_t word = words::load64(p + i);
+    const std::uint64_t flipped = word ^ ((words::bytesEqual(word, ' ') >> 7) * 0x7F);
+    std::memcpy(p + i, &flipped, sizeof flipped);
+  }
+  for (; i < n; ++i) p[i] = p[i] == ' ' ? '_' : p[i];
 }
 
 // The fourth column of a field line: an optional sign and decimal digits once the
@@ -164,13 +164,12 @@ std::string_view LineParser::scan(std::string_view raw) {
   bool tabs = false;
   std::size_t end = raw.size();
   std::size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
+  if constexpr (words::kInReadingOrder) {
     for (; i + 8 <= raw.size(); i += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, raw.data() + i, sizeof word);
-      std::uint64_t semis = bytesEqual(word, ';');
-      std::uint64_t tabBytes = bytesEqual(word, '\t');
-      const std::uint64_t hash = bytesEqual(word, '#');
+      const std::uint64_t word = words::load64(raw.data() + i);
+      std::uint64_t semis = words::bytesEqual(word, ';');
+      std::uint64_t tabBytes = words::bytesEqual(word, '\t');
+      const std::uint64_t hash = words::bytesEqual(word, '#');
       if (hash) {  // keep only what lies before it
         const std::uint64_t before = (hash & -hash) - 1;
         semis &= before;
@@ -198,7 +197,7 @@ std::string_view LineParser::scan(std::string_view raw) {
   std::string_view text = raw.substr(0, end);
   if (tabs) {  // rare: the copy keeps every offset
     tabless_.assign(text);
-    std::replace(tabless_.begin(), tabless_.end(), '\t', ' ');
+    for (char& c : tabless_) c = c == '\t' ? ' ' : c;
     text = tabless_;
   }
   const std::string_view work = text::trimmedView(text);
@@ -321,7 +320,10 @@ void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::strin
     composite.groupIndex = group_;
     composite.fieldIndex = fieldIndex;
     const std::string_view formula = model_.keep(column.substr(1, column.size() - 2));
-    if (!formula.empty()) text::splitViews(formula, '!', composite.parts);
+    if (!formula.empty()) {
+      text::splitViews(formula, '!', parts_);
+      composite.parts = model_.keep(parts_);
+    }
     field.defaultValue = kCompositeMark;
     if (observer_) observer_->composite(line_, model_.lastComposite());
   } else {

@@ -139,6 +139,7 @@ class LineParser {
   std::string tabless_;                    // the working text when the line had tabs
   std::vector<std::size_t> breaks_;        // where the current line has ";"
   std::vector<std::string_view> columns_;  // the columns of the current line
+  std::vector<std::string_view> parts_;    // the parts of its composite formula
 };
 
 }  // namespace kelvane::pagedef

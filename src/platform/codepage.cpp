@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/words.h"
 #include "platform/platform.h"
 
 namespace kelvane::platform {
@@ -165,7 +166,7 @@ Cp1252Lines::Cp1252Lines(std::string bytes) {
 
 std::string_view Cp1252Lines::take() {
   const std::string_view rest = std::string_view(text_).substr(next_);
-  const std::size_t lf = rest.find('\n');
+  const std::size_t lf = words::find(rest, '\n');
   std::string_view line = rest.substr(0, lf);
   if (lf == std::string_view::npos) {
     next_ = text_.size();

@@ -66,7 +66,9 @@ class BoundPage {
     pagedef::CompositeDef& c = s.model.composites.emplace_back();
     c.groupIndex = static_cast<std::int16_t>(s.model.groups.size() - 1);
     c.fieldIndex = static_cast<std::int16_t>(s.model.groups.back().fields.size() - 1);
-    for (const auto& part : parts) c.parts.push_back(s.model.keep(part));
+    std::vector<std::string_view> kept;
+    for (const auto& part : parts) kept.push_back(s.model.keep(part));
+    c.parts = s.model.keep(kept);
     return f;
   }
 
