@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Peak resident size of `kelvane session` opening and closing the page, for the
 generated definitions and documents of the page benchmarks (fields x configurations).
-Writes JSON: [{"fields", "configs", "peak_rss_kib", "document_bytes"}].
+Writes JSON: {"date", "runs": [{"fields", "configs", "peak_rss_kib", "document_bytes"}]}.
 """
 
 import argparse
+import datetime
 import json
 import os
 import subprocess
@@ -37,6 +38,8 @@ def main():
     if not os.access(TIME, os.X_OK):
         sys.exit(f"bench_memory: {TIME} is missing (scripts/setup installs the package time)")
 
+    # The date tells the report which run of scripts/bench this belongs to.
+    date = datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0).isoformat()
     results = []
     for fields, configs in SHAPES:
         with tempfile.TemporaryDirectory(prefix="kelvane-memory-") as folder:
@@ -49,7 +52,7 @@ def main():
                             "document_bytes": size})
             print(f"{fields:>5} fields x {configs:>3} configurations: peak {rss / 1024:.1f} MiB")
     with open(args.out, "w") as f:
-        json.dump(results, f, indent=2)
+        json.dump({"date": date, "runs": results}, f, indent=2)
         f.write("\n")
 
 

@@ -1,14 +1,25 @@
 #!/usr/bin/env python3
-"""Turns the benchmark JSON of docs/perf/ into the plot of the page openings and the
-tables of docs/PERFORMANCE.md (the text between "<!-- figures:NAME -->" and
-"<!-- /figures:NAME -->"). Times are CPU times: the figures are taken on shared
-machines, where wall-clock times mostly measure the neighbours.
+"""The figures of docs/PERFORMANCE.md from one run of scripts/bench.
+
+  bench_report.py begin --perf DIR ...   records the machine and its load as the run starts
+  bench_report.py end --perf DIR         records the load as the run ends
+  bench_report.py tables --perf DIR --doc FILE
+      turns the JSON of DIR into the plot of the page openings and the tables of FILE
+      (the text between "<!-- figures:NAME -->" and "<!-- /figures:NAME -->"), each
+      headed by the machine, date and load of the run
+
+A result whose date lies outside the run of DIR/machine.json is not used: its section
+says so, so that no table mixes runs. Times are CPU times unless a table says
+otherwise: the figures are taken on shared machines, where wall-clock times mostly
+measure the neighbours.
 """
 
 import argparse
+import datetime
 import json
 import os
 import re
+import subprocess
 import sys
 
 import matplotlib
@@ -27,6 +38,8 @@ PARSE_VS_INIH_HALF = 0.5  # at least 2x faster than inih keeping its entries
 PARSE_MIXED_NS = 100.0
 PARSE_SCALING_LIMIT = 1.15  # per line at 32k lines against 1k
 CHECK_VS_OPEN_LIMIT = 3.0
+DOCUMENT_VS_PLAIN_LIMIT = 2.0  # the 1,000 x 100 document against plain JSON
+PREVIEW_LIMITS_MS = {0: 5.0, 1000: 100.0}  # wall clock, by page (0: the example)
 
 
 def load(path):
@@ -51,11 +64,76 @@ def args_of(name):
     return {k: int(v) for k, v in re.findall(r"(\w+):(\d+)", name)}
 
 
-def machine(report):
-    c = report["context"]
-    load_avg = ", ".join(f"{x:.1f}" for x in c.get("load_avg", []))
-    return (f"{c.get('date', '?')}, {c.get('num_cpus', '?')} CPUs at {c.get('mhz_per_cpu', '?')} MHz, "
-            f"load average {load_avg or '?'}")
+def now():
+    return datetime.datetime.now(datetime.timezone.utc).replace(microsecond=0)
+
+
+# ---- the run ----
+
+def lscpu():
+    """The processor as lscpu names it: {field: value} of its "Name: value" lines."""
+    out = subprocess.run(["lscpu"], capture_output=True, text=True, env=dict(os.environ, LC_ALL="C"))
+    fields = {}
+    for line in out.stdout.splitlines():
+        name, sep, value = line.partition(":")
+        if sep:
+            fields[name.strip()] = value.strip()
+    keep = ("Architecture", "Model name", "CPU family", "Model", "Thread(s) per core", "Hypervisor vendor")
+    return {name: fields[name] for name in keep if name in fields}
+
+
+def begin(args):
+    run = {"started": now().isoformat(), "cpus": os.cpu_count(), "lscpu": lscpu(),
+           "load_before": list(os.getloadavg()), "repetitions": args.repetitions,
+           "filter": args.filter, "quick": args.quick}
+    write_json(os.path.join(args.perf, "machine.json"), run)
+
+
+def end(args):
+    path = os.path.join(args.perf, "machine.json")
+    run = load(path)
+    run["finished"] = now().isoformat()
+    run["load_after"] = list(os.getloadavg())
+    write_json(path, run)
+
+
+def write_json(path, value):
+    with open(path, "w") as f:
+        json.dump(value, f, indent=2)
+        f.write("\n")
+
+
+class Run:
+    """The run of machine.json: names it, and tells whether a result belongs to it."""
+
+    def __init__(self, run):
+        self.run = run
+        self.started = datetime.datetime.fromisoformat(run["started"])
+        self.finished = datetime.datetime.fromisoformat(run["finished"])
+
+    def holds(self, date):
+        # Dates are taken to the second.
+        when = datetime.datetime.fromisoformat(date)
+        slack = datetime.timedelta(seconds=1)
+        return self.started - slack <= when <= self.finished + slack
+
+    def heading(self, what):
+        r, cpu = self.run, self.run["lscpu"]
+        loads = lambda xs: " / ".join(f"{x:.1f}" for x in xs)
+        under = f", {cpu['Hypervisor vendor']}" if cpu.get("Hypervisor vendor") else ""
+        name = (f"{cpu.get('Architecture', '?')} {cpu.get('Model name', '?')} (family {cpu.get('CPU family', '?')}, "
+                f"model {cpu.get('Model', '?')}{under}), {r['cpus']} CPUs")
+        line = (f"Run of {self.started:%Y-%m-%d %H:%M} UTC on {name}; load average {loads(r['load_before'])} "
+                f"before, {loads(r['load_after'])} after (1, 5, 15 min); {what}.")
+        trial = [f"BENCH_FILTER={r['filter']}"] if r.get("filter") else []
+        trial += ["BENCH_QUICK=1"] if r.get("quick") else []
+        if trial:
+            line += f" Trial run ({', '.join(trial)}): not for comparison."
+        return line
+
+    def median(self):
+        repetitions = self.run["repetitions"]
+        return "one repetition" if repetitions == 1 else f"median of {repetitions} repetitions"
 
 
 def check(ok):
@@ -89,9 +167,9 @@ def scaling_pairs(series):
 SERIES = {1: "document with values", 0: "document without properties"}
 
 
-def page_tables(page):
+def page_tables(page, run):
     data = openings(page)
-    lines = [f"Measured {machine(page)}; median of the repetitions, CPU time.", ""]
+    lines = [run.heading(f"{run.median()}, CPU time"), ""]
     lines += ["| document | fields | configurations | fields x configurations | host calls | "
               "CPU time per opening | per host call | wall-clock time |",
               "|---|---:|---:|---:|---:|---:|---:|---:|"]
@@ -128,14 +206,15 @@ def page_tables(page):
     return "\n".join(lines), worst
 
 
-def event_table(page):
+def event_table(page, run):
     rows = [r for name, r in runs(page).items() if name.startswith("BM_TextboxChangedWithComposites")]
     if not rows:
-        return "(no run of BM_TextboxChangedWithComposites)"
+        return not_measured("BM_TextboxChangedWithComposites")
     r = rows[0]
-    text = ("| event | host calls | CPU time | per host call | wall-clock time |\n|---|---:|---:|---:|---:|\n"
-            f"| OnTextboxChanged, 1,000 fields x 100 configurations, 100 composites | {r['host_calls']:.0f} | "
-            f"{to_ms(r) * 1000:.1f} us | {r['per_host_call'] * 1e9:.0f} ns | {to_ms(r, 'real_time') * 1000:.1f} us |")
+    text = run.heading(f"{run.median()}, CPU time") + "\n\n"
+    text += ("| event | host calls | CPU time | per host call | wall-clock time |\n|---|---:|---:|---:|---:|\n"
+             f"| OnTextboxChanged, 1,000 fields x 100 configurations, 100 composites | {r['host_calls']:.0f} | "
+             f"{to_ms(r) * 1000:.1f} us | {r['per_host_call'] * 1e9:.0f} ns | {to_ms(r, 'real_time') * 1000:.1f} us |")
     purges = sorted((args_of(name)["properties"], r) for name, r in runs(page).items() if name.startswith("BM_Purge/"))
     if purges:
         text += ("\n\n| purge | CPU time | wall-clock time | under 50 ms at 20,000 |\n|---:|---:|---:|---|\n" +
@@ -175,7 +254,7 @@ def plot(page, png):
 
 # ---- parsing ----
 
-def parser_tables(parser):
+def parser_tables(parser, run):
     results = runs(parser)
     per_line = {}
     for name, r in results.items():
@@ -184,7 +263,7 @@ def parser_tables(parser):
         family, _, size = name.rpartition("/")
         per_line.setdefault(family, {})[int(size)] = r["per_line"] * 1e9
     sizes = sorted({s for v in per_line.values() for s in v})
-    lines = [f"Measured {machine(parser)}; median of the repetitions, CPU time per line.", "",
+    lines = [run.heading(f"{run.median()}, CPU time per line"), "",
              "| benchmark | " + " | ".join(f"{s} lines" for s in sizes) + " |",
              "|---|" + "---:|" * len(sizes)]
     for family in sorted(per_line):
@@ -230,17 +309,107 @@ def parser_tables(parser):
 
 # ---- memory ----
 
-def memory_table(memory):
-    lines = ["| fields | configurations | document file | peak resident size | under 64 MiB |",
+def memory_table(memory, run):
+    lines = [run.heading("peak resident size, one session of each shape"), "",
+             "| fields | configurations | document file | peak resident size | under 64 MiB |",
              "|---:|---:|---:|---:|---|"]
-    for m in memory:
+    for m in memory["runs"]:
         mib = m["peak_rss_kib"] / 1024
         lines.append(f"| {m['fields']} | {m['configs']} | {m['document_bytes'] / 1024:.1f} KiB | "
                      f"{mib:.1f} MiB | {check(mib < MEMORY_LIMIT_MIB)} |")
     return "\n".join(lines)
 
 
+# ---- documents ----
+
+DOCUMENT_SHAPES = [((0, 1000), "1k properties"), ((0, 10000), "10k properties"),
+                   ((0, 100000), "100k properties"), ((1, 1000), "1k configurations"),
+                   ((1, 10000), "10k configurations"), ((2, 1000), "1,000 fields x 100 configurations")]
+DOCUMENT_GROWTH = [((0, 1000), (0, 10000), "1k to 10k properties"),
+                   ((0, 10000), (0, 100000), "10k to 100k properties"),
+                   ((1, 1000), (1, 10000), "1k to 10k configurations")]
+
+
+def document_tables(document, run):
+    by_shape = {}
+    for name, r in runs(document).items():
+        family, _, _ = name.partition("/")
+        a = args_of(name)
+        by_shape.setdefault(family, {})[(a["shape"], a["n"])] = r
+    mine, plain = by_shape.get("BM_LoadWrite", {}), by_shape.get("BM_PlainJson", {})
+    if not mine:
+        return not_measured("BM_LoadWrite")
+    lines = [run.heading(f"{run.median()}, CPU time"), "",
+             "| document | BM_LoadWrite | BM_PlainJson | against plain | target | met |",
+             "|---|---:|---:|---:|---:|---|"]
+    for shape, label in DOCUMENT_SHAPES:
+        if shape not in mine or shape not in plain:
+            continue
+        ratio = to_ms(mine[shape]) / to_ms(plain[shape])
+        target, met = ("", "")
+        if shape[0] == 2:
+            target, met = f"{DOCUMENT_VS_PLAIN_LIMIT:g}x", check(ratio <= DOCUMENT_VS_PLAIN_LIMIT)
+        lines.append(f"| {label} | {to_ms(mine[shape]):.2f} ms | {to_ms(plain[shape]):.2f} ms | "
+                     f"{ratio:.2f}x | {target} | {met} |")
+    lines += ["", "| growth | BM_LoadWrite | BM_PlainJson | within 12x |", "|---|---:|---:|---|"]
+    for small, large, label in DOCUMENT_GROWTH:
+        if small not in mine or large not in mine:
+            continue
+        ratio = to_ms(mine[large]) / to_ms(mine[small])
+        reference = (f"{to_ms(plain[large]) / to_ms(plain[small]):.1f}x"
+                     if small in plain and large in plain else "")
+        lines.append(f"| {label} | {ratio:.1f}x | {reference} | {check(ratio <= SCALING_LIMIT)} |")
+    return "\n".join(lines)
+
+
+# ---- preview ----
+
+PREVIEW_PAGES = {0: "example", 1000: "1,000 fields x 10 configurations"}
+
+
+def preview_table(preview, run):
+    rows = []
+    for name, r in runs(preview).items():
+        family, _, _ = name.partition("/")
+        rows.append((family, args_of(name)["fields"], r))
+    if not rows:
+        return not_measured("BM_PreviewEvent")
+    lines = [run.heading(f"{run.median()}; the targets are on wall-clock time"), "",
+             "| benchmark | page | CPU time | wall-clock time | target | met |", "|---|---|---:|---:|---:|---|"]
+    order = {"BM_PreviewEvent": 0, "BM_PreviewRoundTrip": 1}
+    for family, fields, r in sorted(rows, key=lambda row: (order.get(row[0], 2), row[1])):
+        wall = to_ms(r, "real_time")
+        # Through HTTP the benchmark's thread is the client: its CPU time is not the server's.
+        cpu = f"{to_ms(r):.2f} ms" + (" (client)" if family == "BM_PreviewRoundTrip" else "")
+        limit = PREVIEW_LIMITS_MS.get(fields)
+        target, met = ("", "") if limit is None else (f"{limit:g} ms", check(wall < limit))
+        lines.append(f"| {family} | {PREVIEW_PAGES.get(fields, f'{fields} fields')} | {cpu} | {wall:.2f} ms | "
+                     f"{target} | {met} |")
+    return "\n".join(lines)
+
+
+# ---- sessions ----
+
+def sessions_table(sessions, run):
+    lines = [run.heading(f"wall-clock time of {sessions['runs']} runs of each, their mean and the fastest"), "",
+             "| program | empty script | one-edit session | the session's own work | "
+             "empty script, fastest | one-edit session, fastest | own work, fastest |",
+             "|---|---:|---:|---:|---:|---:|---:|"]
+    for p in sessions["programs"]:
+        empty, session = p["empty_ms"], p["session_ms"]
+        fast_empty, fast_session = p["empty_fastest_ms"], p["session_fastest_ms"]
+        lines.append(f"| {p['program']} | {empty:.1f} ms | {session:.1f} ms | {session - empty:.1f} ms | "
+                     f"{fast_empty:.1f} ms | {fast_session:.1f} ms | {fast_session - fast_empty:.1f} ms |")
+    if not sessions.get("wine"):
+        lines += ["", "Under Wine: not measured in this run (`BENCH_WINE=1` with a `build/windows` build)."]
+    return "\n".join(lines)
+
+
 # ---- the document ----
+
+def not_measured(what):
+    return f"Not measured in this run ({what} has no result in it)."
+
 
 def replace_section(text, name, body):
     pattern = re.compile(rf"(<!-- figures:{name} -->\n).*?(<!-- /figures:{name} -->)", re.S)
@@ -249,21 +418,46 @@ def replace_section(text, name, body):
     return pattern.sub(lambda m: m.group(1) + body.rstrip() + "\n" + m.group(2), text)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--perf", required=True, help="the folder of the JSON files and the plot")
-    parser.add_argument("--doc", required=True)
-    args = parser.parse_args()
+def results_of_run(perf, run):
+    """name -> the JSON of docs/perf/NAME.json when it was written in this run."""
+    found = {}
+    for name in ("parser", "page", "document", "preview", "memory", "sessions"):
+        path = os.path.join(perf, name + ".json")
+        if not os.path.exists(path):
+            print(f"bench_report: {path} is missing; its figures are left out")
+            continue
+        result = load(path)
+        date = result["context"]["date"] if "context" in result else result["date"]
+        if not run.holds(date):
+            print(f"bench_report: {path} is of {date}, not of this run; its figures are left out")
+            continue
+        found[name] = result
+    return found
 
-    page = load(os.path.join(args.perf, "page.json"))
-    sections = {}
-    sections["page"], worst = page_tables(page)
-    sections["event"] = event_table(page)
-    plot(page, os.path.join(args.perf, "page_scaling.png"))
-    parser_json = os.path.join(args.perf, "parser.json")
-    if os.path.exists(parser_json):
-        sections["parser"] = parser_tables(load(parser_json))
-    sections["memory"] = memory_table(load(os.path.join(args.perf, "memory.json")))
+
+def tables(args):
+    run = Run(load(os.path.join(args.perf, "machine.json")))
+    if "finished" not in run.run:
+        sys.exit("bench_report: the run of machine.json has not ended (bench_report.py end)")
+    found = results_of_run(args.perf, run)
+    missing = "Not measured in this run."
+    sections = {name: missing for name in ("parser", "page", "event", "memory", "documents", "preview",
+                                           "sessions")}
+    worst = {}
+    if "parser" in found:
+        sections["parser"] = parser_tables(found["parser"], run)
+    if "page" in found:
+        sections["page"], worst = page_tables(found["page"], run)
+        sections["event"] = event_table(found["page"], run)
+        plot(found["page"], os.path.join(args.perf, "page_scaling.png"))
+    if "memory" in found:
+        sections["memory"] = memory_table(found["memory"], run)
+    if "document" in found:
+        sections["documents"] = document_tables(found["document"], run)
+    if "preview" in found:
+        sections["preview"] = preview_table(found["preview"], run)
+    if "sessions" in found:
+        sections["sessions"] = sessions_table(found["sessions"], run)
 
     with open(args.doc) as f:
         text = f.read()
@@ -271,9 +465,26 @@ def main():
         text = replace_section(text, name, body)
     with open(args.doc, "w") as f:
         f.write(text)
-    print(f"bench_report: refreshed {args.doc} and {os.path.join(args.perf, 'page_scaling.png')}")
+    print(f"bench_report: refreshed {args.doc}" +
+          (f" and {os.path.join(args.perf, 'page_scaling.png')}" if "page" in found else ""))
     for values, ratio in sorted(worst.items(), reverse=True):
         print(f"  {SERIES[values]}: 10x the work took at most {ratio:.1f}x the time")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    start = commands.add_parser("begin", help="record the machine and its load as the run starts")
+    start.add_argument("--repetitions", type=int, required=True)
+    start.add_argument("--filter", default="", help="the benchmark filter of a trial run")
+    start.add_argument("--quick", action="store_true", help="a trial run with short measurements")
+    stop = commands.add_parser("end", help="record the load as the run ends")
+    fill = commands.add_parser("tables", help="the plot and the tables of the document")
+    fill.add_argument("--doc", required=True)
+    for command in (start, stop, fill):
+        command.add_argument("--perf", required=True, help="the folder of the JSON files and the plot")
+    args = parser.parse_args()
+    {"begin": begin, "end": end, "tables": tables}[args.command](args)
 
 
 if __name__ == "__main__":
