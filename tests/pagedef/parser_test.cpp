@@ -392,6 +392,45 @@ TEST_F(LineParserTest, TablesStopAtTheir16BitLimits) {
   EXPECT_EQ(model.groups.size(), 32768u);  // the failing line's group stays
 }
 
+// Lines are scanned eight bytes at a time: columns, comments and tabs are found at
+// every offset, as the plain reading (cut at "#", tabs as blanks, trimmed, split at
+// ";") finds them.
+TEST_F(LineParserTest, ColumnsCommentsAndTabsAreFoundAtEveryOffset) {
+  const auto trimmed = [](std::string s) {
+    s.erase(0, s.find_first_not_of(' '));
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+  };
+  for (const char* line : {"[Groups]", "G", "[G]"}) feed(line, 1);
+  for (int pad = 0; pad < 18; ++pad) {
+    const std::string a(pad, 'a');
+    // A line's first character decides whether it is read at all: here, always.
+    for (const std::string& line : {"k" + a + "\tb;" + a + " c;d" + a + "#;x\t;y", "x" + a + ";;" + a + "\t; 7",
+                                    "k" + a + "p" + a + ";q r" + a + "#", "k " + a + ";" + a + ";#" + a}) {
+      std::string plain = line.substr(0, line.find('#'));
+      std::replace(plain.begin(), plain.end(), '\t', ' ');
+      std::vector<std::string> columns;
+      std::size_t start = 0;
+      for (std::size_t at; (at = plain.find(';', start)) != std::string::npos; start = at + 1)
+        columns.push_back(trimmed(plain.substr(start, at - start)));
+      columns.push_back(trimmed(plain.substr(start)));
+      columns.resize(4);
+
+      feed(line, 1);
+      ASSERT_FALSE(model.groups[0].fields.empty());
+      const FieldDef& f = model.groups[0].fields.back();
+      EXPECT_EQ(f.caption, columns[0]) << line;
+      std::string property = columns[1];
+      std::replace(property.begin(), property.end(), ' ', '_');
+      if (!property.empty()) {
+        EXPECT_EQ(f.propName, property) << line;
+      }
+      EXPECT_EQ(f.defaultValue, columns[2]) << line;
+      EXPECT_EQ(f.auxNumber, columns[3].empty() ? -1 : std::stoi(columns[3])) << line;
+    }
+  }
+}
+
 TEST_F(LineParserTest, LookupsFindTheFirstMatchOrFail) {
   std::int16_t g = 5, f = 5;
   expectError<DefinitionError>([&] { parser.findGroupSection("[A]", g); },
