@@ -14,12 +14,12 @@
 namespace kelvane::fuzz {
 
 // An invariant that does not hold is a finding like a crash.
-[[noreturn]] inline void broken(const char* what, const std::string& detail = "") {
-  std::fprintf(stderr, "invariant broken: %s %s\n", what, detail.c_str());
+[[noreturn]] inline void broken(const char* what, std::string_view detail = "") {
+  std::fprintf(stderr, "invariant broken: %s %.*s\n", what, static_cast<int>(detail.size()), detail.data());
   std::abort();
 }
 
-inline void require(bool holds, const char* what, const std::string& detail = "") {
+inline void require(bool holds, const char* what, std::string_view detail = "") {
   if (!holds) broken(what, detail);
 }
 
