@@ -152,8 +152,8 @@ void LineParser::parseLine(std::string_view raw) {
       return;
     case Section::Ignore: return;
     case Section::Groups: return groupLine(work);
-    case Section::Fields: return fieldLine();
-    case Section::Entries: return entryLine();
+    case Section::Fields: return fieldLine(work);
+    case Section::Entries: return entryLine(work);
   }
 }
 
@@ -201,17 +201,19 @@ std::string_view LineParser::scan(std::string_view raw) {
     text = tabless_;
   }
   const std::string_view work = text::trimmedView(text);
+  trimmed_ = static_cast<std::size_t>(work.data() - text.data());
+  return work;
+}
 
+void LineParser::splitColumns(std::string_view work) {
   // A ";" is never a blank, so every break lies inside the trimmed text.
-  const std::size_t offset = static_cast<std::size_t>(work.data() - text.data());
   columns_.clear();
   std::size_t start = 0;
   for (std::size_t at : breaks_) {
-    columns_.push_back(work.substr(start, at - offset - start));
-    start = at - offset + 1;
+    columns_.push_back(work.substr(start, at - trimmed_ - start));
+    start = at - trimmed_ + 1;
   }
   columns_.push_back(work.substr(start));
-  return work;
 }
 
 NameIndex::Named LineParser::lookUpSection(std::string_view header) const {
@@ -287,7 +289,8 @@ void LineParser::groupLine(std::string_view line) {
   checked16(static_cast<long long>(model_.groups.size()), "group count");
 }
 
-void LineParser::fieldLine() {
+void LineParser::fieldLine(std::string_view line) {
+  splitColumns(line);
   auto index = checked16(static_cast<long long>(model_.groups[group_].fields.size()), "field index");
 
   std::string_view caption = columns_[0];
@@ -344,7 +347,8 @@ std::string_view LineParser::placeholderValue(std::string_view placeholder) {
                         platform_.DecimalSeparator()));
 }
 
-void LineParser::entryLine() {
+void LineParser::entryLine(std::string_view line) {
+  splitColumns(line);
   FieldDef& field = model_.groups[group_].fields[field_];
   checked16(static_cast<long long>(field.items.size()), "list entry index");
   if (field.items.capacity() == 0) field.items.reserve(kFirstItems);  // a list has a few

@@ -118,11 +118,12 @@ class LineParser {
   void sectionHeader(std::string_view header);
   void optionLine(std::string_view line);
   void groupLine(std::string_view line);
-  void fieldLine();
-  void entryLine();
+  void fieldLine(std::string_view line);
+  void entryLine(std::string_view line);
   // The working text of a content line: cut at the first "#", tabs as blanks,
-  // trimmed; its ";"-separated pieces go to columns_.
+  // trimmed. Notes where its ";" breaks are, which splitColumns turns into columns_.
   std::string_view scan(std::string_view raw);
+  void splitColumns(std::string_view work);
   void setDefault(FieldDef& field, std::int16_t fieldIndex, std::string_view column);
   std::string_view placeholderValue(std::string_view placeholder);
 
@@ -138,6 +139,7 @@ class LineParser {
 
   std::string tabless_;                    // the working text when the line had tabs
   std::vector<std::size_t> breaks_;        // where the current line has ";"
+  std::size_t trimmed_ = 0;                // blanks trimmed off its start
   std::vector<std::string_view> columns_;  // the columns of the current line
   std::vector<std::string_view> parts_;    // the parts of its composite formula
 };
