@@ -21,6 +21,10 @@ import sys
 import tempfile
 import time
 
+# The Wine helpers of the COM tests.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "com"))
+from wine_keeper import WineKeeper, windows_path  # noqa: E402
+
 # The options of `kelvane session`, after the program's own (such as --com).
 SESSION = ["--doc", "bracket.json", "--script", "one-edit.session"]
 EMPTY = ["--doc", "bracket.json", "--script", "empty.session"]
@@ -82,26 +86,17 @@ class Wine:
     def __init__(self, wine_run, prefix):
         self.wine_run = wine_run
         self.env = dict(os.environ, KELVANE_WINEPREFIX=prefix)
-        self.keeper = None
+        self.keeper = WineKeeper(wine_run, self.env, 3600)
 
     def __enter__(self):
         fresh = subprocess.run([self.wine_run, "--fresh-prefix"], env=self.env, capture_output=True)
         if fresh.returncode != 0:
             sys.exit(f"bench_sessions: no Wine prefix ({fresh.returncode}): {fresh.stderr.decode()}")
-        env = dict(self.env, KELVANE_WINE_TIMEOUT="3600")
-        self.keeper = subprocess.Popen([self.wine_run, "ping", "-n", "3600", "127.0.0.1"], env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-        time.sleep(3)
+        self.keeper.__enter__()
         return self
 
     def __exit__(self, *exc):
-        self.keeper.terminate()
-        try:
-            self.keeper.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.keeper.kill()
-            self.keeper.wait()
+        self.keeper.__exit__(*exc)
         # The prefix is removed next: its server must be gone first.
         wineserver = shutil.which("wineserver")
         if wineserver:
@@ -113,10 +108,6 @@ class Wine:
                                 env=self.env, timeout=300)
         if result.returncode != 0:
             sys.exit(f"bench_sessions: wine {' '.join(args)} failed ({result.returncode}): {result.stderr.decode()}")
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def measure_wine(options, examples, folder):

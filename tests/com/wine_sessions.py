@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 
+from wine_keeper import WineKeeper, windows_path
+
 ADDIN_CLSID = "{90E8E61D-D054-4485-ABB8-868C61B1F7B3}"
 HANDLER_CLSID = "{60F84C37-8D30-4B43-A364-8F83D27189E5}"
 LIBID = "{8736BE99-8493-43A1-9B94-C5E922E46750}"
@@ -35,33 +37,17 @@ LOG_DATE = re.compile(rb"^(# File written by Kelvane 1\.1 on ).*?(\r?\n)", re.M)
 ERROR_LINE = re.compile(r"^(error: [^:]*):")
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 class Wine:
     def __init__(self, wine_run):
         self.wine_run = wine_run
-        self.keeper = None
+        self.keeper = WineKeeper(wine_run, os.environ, 900)
 
     def __enter__(self):
-        # Without a Wine process running, the prefix's services stop after every
-        # program and start again with the next, some seconds each time; a program
-        # that waits keeps them up while the test runs.
-        env = dict(os.environ, KELVANE_WINE_TIMEOUT="900")
-        self.keeper = subprocess.Popen([self.wine_run, "ping", "-n", "900", "127.0.0.1"], env=env,
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
-        time.sleep(3)
+        self.keeper.__enter__()
         return self
 
     def __exit__(self, *exc):
-        self.keeper.terminate()
-        try:
-            self.keeper.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.keeper.kill()
-            self.keeper.wait()
+        self.keeper.__exit__(*exc)
 
     def run(self, args, cwd=None, stdin=subprocess.DEVNULL):
         return subprocess.run([self.wine_run] + args, cwd=cwd, stdin=stdin, capture_output=True, timeout=180)
