@@ -169,16 +169,16 @@ std::string_view LineParser::scan(std::string_view raw) {
       const std::uint64_t word = words::load64(raw.data() + i);
       std::uint64_t semis = words::bytesEqual(word, ';');
       std::uint64_t tabBytes = words::bytesEqual(word, '\t');
-      const std::uint64_t hash = words::bytesEqual(word, '#');
-      if (hash) {  // keep only what lies before it
-        const std::uint64_t before = (hash & -hash) - 1;
+      const std::uint64_t comment = words::bytesEqual(word, '#');
+      if (comment) {  // keep only what lies before it
+        const std::uint64_t before = (comment & -comment) - 1;
         semis &= before;
         tabBytes &= before;
       }
       tabs |= tabBytes != 0;
       for (; semis; semis &= semis - 1) breaks_.push_back(i + std::countr_zero(semis) / 8);
-      if (hash) {
-        end = i + std::countr_zero(hash) / 8;
+      if (comment) {
+        end = i + std::countr_zero(comment) / 8;
         i = raw.size();
         break;
       }
