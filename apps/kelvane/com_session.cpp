@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "com/addin_client.h"
+#include "com_host/addin_client.h"
 
 namespace kelvane::cli {
 

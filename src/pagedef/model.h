@@ -50,8 +50,6 @@ struct GroupDef {
   std::string_view name;
   std::vector<FieldDef> fields;
   bool expanded = true;
-
-  std::int16_t lastFieldIndex() const { return static_cast<std::int16_t>(fields.size()) - 1; }
 };
 
 struct CompositeDef {

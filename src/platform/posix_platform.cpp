@@ -51,31 +51,6 @@ class PosixReader : public LineReader {
   bool closed_ = false;
 };
 
-// The lines are kept until Close(), which writes them whole or not at all.
-class PosixWriter : public LineWriter {
- public:
-  PosixWriter(std::string path, std::unique_ptr<WholeFileWriter> file)
-      : path_(std::move(path)), file_(std::move(file)) {}
-
-  void WriteLine(const std::string& line) override {
-    if (!file_) throw PlatformError("write to a closed file: " + path_);
-    buffer_ += encodeCp1252(line);
-    buffer_ += "\r\n";
-  }
-
-  void Close() override {
-    if (!file_) return;
-    auto file = std::move(file_);  // gone after a failure too, with its temporary file
-    file->write(buffer_);
-    file->commit();
-  }
-
- private:
-  std::string path_;
-  std::unique_ptr<WholeFileWriter> file_;
-  std::string buffer_;
-};
-
 }  // namespace
 
 PosixPlatform::PosixPlatform(std::string moduleFolder) : moduleFolder_(std::move(moduleFolder)) {}
@@ -119,7 +94,7 @@ std::unique_ptr<LineReader> PosixPlatform::OpenTextFile(const std::string& path)
 }
 
 std::unique_ptr<LineWriter> PosixPlatform::CreateTextFile(const std::string& path) {
-  return std::make_unique<PosixWriter>(path, std::make_unique<WholeFileWriter>(path));
+  return wholeFileLineWriter(path, encodeCp1252);
 }
 
 void PosixPlatform::RemoveFile(const std::string& path) {

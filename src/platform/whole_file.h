@@ -34,6 +34,11 @@ class WholeFileWriter {
   std::unique_ptr<State> state_;
 };
 
+// A text file written as above when it is closed: each line is encoded for the file
+// by `encode` and ends with CR LF. Dropped unclosed, it leaves the target as it was.
+using LineEncoder = std::string (*)(const std::string& utf8);
+std::unique_ptr<LineWriter> wholeFileLineWriter(const std::string& path, LineEncoder encode);
+
 // The whole of `bytes` as the file at `path`, as above.
 inline void writeWholeFile(const std::string& path, std::string_view bytes) {
   WholeFileWriter file(path);

@@ -96,31 +96,6 @@ class WindowsReader : public LineReader {
   bool closed_ = false;
 };
 
-// The lines are kept until Close(), which writes them whole or not at all.
-class WindowsWriter : public LineWriter {
- public:
-  WindowsWriter(std::string path, std::unique_ptr<WholeFileWriter> file)
-      : path_(std::move(path)), file_(std::move(file)) {}
-
-  void WriteLine(const std::string& line) override {
-    if (!file_) throw PlatformError("write to a closed file: " + path_);
-    buffer_ += utf8ToAnsi(line);
-    buffer_ += "\r\n";
-  }
-
-  void Close() override {
-    if (!file_) return;
-    auto file = std::move(file_);  // gone after a failure too, with its temporary file
-    file->write(buffer_);
-    file->commit();
-  }
-
- private:
-  std::string path_;
-  std::unique_ptr<WholeFileWriter> file_;
-  std::string buffer_;
-};
-
 }  // namespace
 
 std::wstring utf8ToUtf16(std::string_view utf8) { return toWide(CP_UTF8, utf8); }
@@ -194,7 +169,7 @@ std::unique_ptr<LineReader> WindowsPlatform::OpenTextFile(const std::string& pat
 }
 
 std::unique_ptr<LineWriter> WindowsPlatform::CreateTextFile(const std::string& path) {
-  return std::make_unique<WindowsWriter>(path, std::make_unique<WholeFileWriter>(path));
+  return wholeFileLineWriter(path, [](const std::string& line) { return utf8ToAnsi(line); });
 }
 
 void WindowsPlatform::RemoveFile(const std::string& path) {

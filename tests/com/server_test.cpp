@@ -13,7 +13,7 @@
 #include "com/boundary.h"
 #include "com/dispatch.h"
 #include "com/host_adapter.h"
-#include "com/host_server.h"
+#include "com_host/host_server.h"
 #include "com/unknown.h"
 #include "com/server.h"
 #include "platform/windows_platform.h"

@@ -1,4 +1,4 @@
-#include "com/addin_client.h"
+#include "com_host/addin_client.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "com/host_server.h"
+#include "com_host/host_server.h"
 
 #include "com/boundary.h"
 #include "com/dispatch.h"
