@@ -211,9 +211,106 @@ void IniWarnings::compositeWarnings() {
   }
 }
 
+namespace {
+
+// Which composites each one reads the text of: the composite text boxes its parts name.
+std::vector<std::vector<std::int16_t>> compositeUses(const pagedef::PageDefinition& model) {
+  std::vector<std::vector<std::int16_t>> uses(model.composites.size());
+  for (std::size_t i = 0; i < model.composites.size(); ++i) {
+    for (const auto& part : model.composites[i].parts) {
+      const std::string_view name = !part.empty() && part.front() == '^' ? part.substr(1) : part;
+      for (const pagedef::FieldRef at : model.names().fields(name)) {
+        const pagedef::FieldDef& f = model.groups[at.group].fields[at.field];
+        if (f.isTextBox() && f.composite >= 0) uses[i].push_back(f.composite);
+      }
+    }
+  }
+  return uses;
+}
+
+// The strongly connected parts of the graph of uses (Tarjan's, without recursion, as
+// a file may chain thousands): component[i] for each composite, numbered from 0.
+std::vector<int> components(const std::vector<std::vector<std::int16_t>>& uses) {
+  const int n = static_cast<int>(uses.size());
+  std::vector<int> order(n, -1), low(n, 0), component(n, -1), stack;
+  std::vector<std::pair<int, std::size_t>> path;  // node, next edge to follow
+  int counter = 0, found = 0;
+  for (int root = 0; root < n; ++root) {
+    if (order[root] >= 0) continue;
+    path.push_back({root, 0});
+    order[root] = low[root] = counter++;
+    stack.push_back(root);
+    while (!path.empty()) {
+      auto& [v, edge] = path.back();
+      if (edge < uses[v].size()) {
+        const int w = uses[v][edge++];
+        if (order[w] < 0) {
+          order[w] = low[w] = counter++;
+          stack.push_back(w);
+          path.push_back({w, 0});
+        } else if (component[w] < 0) {
+          low[v] = std::min(low[v], order[w]);
+        }
+        continue;
+      }
+      const int done = v;
+      path.pop_back();
+      if (!path.empty()) low[path.back().first] = std::min(low[path.back().first], low[done]);
+      if (low[done] != order[done]) continue;
+      for (int w = -1; w != done;) {
+        w = stack.back();
+        stack.pop_back();
+        component[w] = found;
+      }
+      ++found;
+    }
+  }
+  return component;
+}
+
+}  // namespace
+
+// The page builds composites in file order, again until they agree: a composite that
+// uses one declared below it costs a second pass, and a cycle never agrees.
+void IniWarnings::compositeOrderWarnings() {
+  if (composites_.empty()) return;
+  const auto uses = compositeUses(model_);
+  const auto component = components(uses);
+  auto captionOf = [&](std::int16_t i) {
+    const pagedef::CompositeDef& c = model_.composites[i];
+    return inQuotes(model_.groups[c.groupIndex].fields[c.fieldIndex].caption);
+  };
+  std::vector<std::vector<std::int16_t>> members(composites_.size());
+  for (std::size_t i = 0; i < uses.size(); ++i) members[component[i]].push_back(static_cast<std::int16_t>(i));
+  for (const auto& cycle : members) {
+    if (cycle.empty()) continue;
+    const std::int16_t first = cycle.front();
+    const bool selfUse = std::ranges::find(uses[first], first) != uses[first].end();
+    if (cycle.size() == 1 && !selfUse) continue;
+    std::string names;
+    for (std::int16_t i : cycle) names += (names.empty() ? "" : ", ") + captionOf(i);
+    warn(composites_[first].line,
+         cycle.size() == 1 ? "composite field " + names + " uses itself, so its text grows with every change"
+                           : "composite fields " + names +
+                                 " use one another, so their text grows with every change");
+  }
+  for (std::size_t i = 0; i < uses.size(); ++i) {
+    for (std::int16_t j : uses[i]) {
+      if (j <= static_cast<std::int16_t>(i) || component[j] == component[i]) continue;
+      warn(composites_[i].line, "composite field " + captionOf(static_cast<std::int16_t>(i)) + " uses " +
+                                    captionOf(j) + ", a composite declared below it on line " +
+                                    std::to_string(composites_[j].line) +
+                                    ", so every change builds the composites again; declare " +
+                                    captionOf(j) + " first");
+      break;
+    }
+  }
+}
+
 std::vector<IniWarning> IniWarnings::finish() {
   headerWarnings();
   compositeWarnings();
+  compositeOrderWarnings();
   std::ranges::stable_sort(warnings_, {}, &IniWarning::line);
   return std::move(warnings_);
 }

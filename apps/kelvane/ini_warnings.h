@@ -54,6 +54,7 @@ class IniWarnings : public pagedef::ParseObserver {
   void warn(int line, std::string text) { warnings_.push_back({line, std::move(text)}); }
   void headerWarnings();
   void compositeWarnings();
+  void compositeOrderWarnings();
 
   const pagedef::PageDefinition& model_;
   std::vector<bool> idsWarned_;  // per group: an id overflow was reported

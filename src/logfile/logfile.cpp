@@ -1,5 +1,7 @@
 #include "logfile/logfile.h"
 
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 
@@ -14,6 +16,34 @@ std::string logPath(State& s) {
   return platform::joinPath(s.platform, s.platform.ModuleFolder(), kLogFileName);
 }
 
+// Whether the reader gets `value` back as it stands: it cuts a line at "#" and ";",
+// reads tabs as blanks, and a line break would start a line of its own.
+bool loggable(State& s, const std::string& value) {
+  return value.find_first_of("#;\t\r\n") == std::string::npos && s.platform.FitsCodePage(value);
+}
+
+// The line for a remembered field, or none. A value the user or the document gave is
+// logged as ever when the log can hold it exactly (the empty mark is not logged). In
+// every other case (a default, a value never read, one the log cannot hold) the line
+// this opening read stays as it was, never cut; only a definition's default with no
+// line yet is logged as before.
+std::optional<std::string> logLine(State& s, const pagedef::FieldDef& f, const FieldBinding& b) {
+  const std::size_t k = valuesPerConfiguration(s) ? s.currentConfig : 0;
+  const std::string& value = b.configValues.at(k);
+  const SlotOrigin origin = b.origins.at(k);
+  const std::string caption(f.caption);
+  const auto kept = s.logLines.find(caption);
+  const bool hasKept = kept != s.logLines.end();
+  // saveCP writes an empty document value as the mark; the mark was never shown then.
+  const bool given = origin == SlotOrigin::User || (origin == SlotOrigin::Document && value != kEmptyMark && !value.empty());
+  if ((given || (origin == SlotOrigin::Default && !hasKept)) && loggable(s, value)) {
+    if (value == kEmptyMark) return std::nullopt;
+    return caption + ";" + value;
+  }
+  if (hasKept) return kept->second;
+  return std::nullopt;
+}
+
 // Writes the header and one "caption;value" line per remembered field that has a value.
 void writeEntries(State& s, platform::LineWriter& out) {
   out.WriteLine(std::string("# File written by ") + kProgramTitle + " on " + s.platform.NowText());
@@ -22,11 +52,7 @@ void writeEntries(State& s, platform::LineWriter& out) {
   out.WriteLine("");
   forEachBoundField(s, [&](const pagedef::FieldDef& f, const FieldBinding& b) {
     if (!f.remember) return;
-    const std::string& value = b.configValues.at(0);
-    if (value == kEmptyMark) return;
-    // A line break in a value would start a line of its own, read back as another
-    // field's entry: each is written as a blank.
-    out.WriteLine(std::string(f.caption) + ";" + text::replaceAll(text::replaceAll(value, '\r', ' '), '\n', ' '));
+    if (auto line = logLine(s, f, b)) out.WriteLine(*line);
   });
 }
 
@@ -47,8 +73,14 @@ std::string workingText(const std::string& line) {
   return text::trimRightSpaces(text::replaceAll(cut, '\t', ' '));
 }
 
-// Caption -> value of the last entry with that caption.
-using Entries = std::unordered_map<std::string, std::string>;
+// Caption -> the value and the whole line of the last entry with that caption. A value
+// the reader would cut at a "#" or ";" is no value: it is not remembered, and its line
+// stays as it is.
+struct Entry {
+  std::optional<std::string> value;
+  std::string line;
+};
+using Entries = std::unordered_map<std::string, Entry>;
 
 Entries readEntries(platform::LineReader& in) {
   Entries last;
@@ -59,7 +91,8 @@ Entries readEntries(platform::LineReader& in) {
     auto pieces = text::split(workingText(line), ';');
     if (pieces.size() < 2) continue;
     checked16(count++, "log entry index");  // entries 0..32767, a further one fails
-    last[std::move(pieces[0])] = std::move(pieces[1]);
+    const bool cut = line.find_first_of("#;", line.find(';') + 1) != std::string::npos;
+    last[std::move(pieces[0])] = {cut ? std::nullopt : std::optional(std::move(pieces[1])), line};
   }
   return last;
 }
@@ -78,6 +111,8 @@ void closeQuietly(platform::LineReader& in) {
 // followed: the file it names is replaced, as with the documents.
 bool writeLogFile(State& s) {
   return trapped(s, "writeLogFile", status::kLogWriteError, [&] {
+    // Without the lines this opening could not read, a new log would lose them.
+    if (s.logRead == State::LogRead::Failed) throw std::runtime_error("the log was not read at the opening");
     auto out = s.platform.CreateTextFile(logPath(s));
     writeEntries(s, *out);  // dropping the writer unclosed leaves the old log
     out->Close();
@@ -87,7 +122,10 @@ bool writeLogFile(State& s) {
 
 bool readLogFile(State& s) {
   const std::string path = logPath(s);
+  s.logRead = State::LogRead::None;
+  s.logLines.clear();
   if (!s.platform.FileExists(path)) return false;
+  s.logRead = State::LogRead::Failed;
   return trapped(s, "readLogFile", status::kLogReadError, [&] {
     auto in = s.platform.OpenTextFile(path);
     Entries entries;
@@ -102,9 +140,11 @@ bool readLogFile(State& s) {
     for (auto& group : s.model.groups) {
       for (auto& f : group.fields) {
         auto hit = entries.find(std::string(f.caption));
-        if (hit != entries.end()) f.defaultValue = s.model.keep(hit->second);
+        if (hit != entries.end() && hit->second.value) f.defaultValue = s.model.keep(*hit->second.value);
       }
     }
+    for (auto& [caption, entry] : entries) s.logLines.emplace(caption, std::move(entry.line));
+    s.logRead = State::LogRead::Read;
     return true;
   });
 }

@@ -74,6 +74,7 @@ void addFieldControls(State& s, int g, const pagedef::GroupDef& group, GroupBind
     // Slot 0 holds the document-wide value, so it exists even for a document that
     // reports no configuration at all.
     binding.configValues.assign(std::max<int>(s.configCount, 1), "");
+    binding.origins.assign(binding.configValues.size(), SlotOrigin::Unread);
     binding.label = addControl(*bound.pageGroup, g * 1000 + 2 * f + 1, host::code::kKindLabel,
                                field.caption, kLabelOptions, field.caption);
     const int kind = field.isTextBox() ? host::code::kKindTextbox : host::code::kKindCombobox;

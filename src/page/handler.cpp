@@ -13,9 +13,21 @@
 namespace kelvane {
 namespace {
 
-std::string& slotOf(FieldBinding& field, std::int16_t config) {
+// What the user put in a field: it replaces the slot of the configuration shown.
+void storeUserValue(FieldBinding& field, std::int16_t config, std::string value) {
   if (config < 0) throw std::out_of_range("configuration index " + std::to_string(config));
-  return field.configValues.at(config);
+  field.setSlot(config, std::move(value), SlotOrigin::User);
+}
+
+// The shown configuration's composites count as never read, so OK leaves the
+// document's values of them alone.
+void leaveCompositesUnsaved(State& s) {
+  for (const auto& composite : s.model.composites) {
+    if (!s.model.groups.at(composite.groupIndex).fields.at(composite.fieldIndex).isTextBox()) continue;
+    auto& origins = s.binding(composite.groupIndex, composite.fieldIndex).origins;
+    if (s.currentConfig >= 0 && static_cast<std::size_t>(s.currentConfig) < origins.size())
+      origins[s.currentConfig] = SlotOrigin::Unread;
+  }
 }
 
 // A box showing the empty mark to which the user added one character reports two
@@ -39,9 +51,15 @@ pagedef::FieldDef& swPropMgrHdlr::decodeField(std::int32_t id) {
 FieldBinding& swPropMgrHdlr::decodedBinding() { return s_.binding(curGroup, curField); }
 
 void swPropMgrHdlr::PropertyManagerPage2Handler_OnClose(std::int32_t reason) {
+  closeError_ = nullptr;
   if (reason == host::code::kCloseOkay) {
+    // Composites are saved consistent with the fields they show, or not at all.
+    if (s_.compositesStale) s_.callStatus = buildComposites(s_);
+    if (s_.compositesStale) attempted(s_, "OnClose", [&] { leaveCompositesUnsaved(s_); });
     s_.callStatus = saveCP(s_);
+    if (!s_.callStatus) closeError_ = status::kSaveError;
     s_.callStatus = writeLogFile(s_);
+    if (!s_.callStatus && !closeError_) closeError_ = status::kLogWriteError;
   }
   s_.emptyModel();
 }
@@ -52,7 +70,10 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_AfterClose() {
   s_.menuEnableCallback = "swAddIn.menuStatus";
   s_.menuEnabled = 1;
   addMenuItems(s_);
-  showStatus(s_, status::kFarewell);
+  // A failed save must not look like a success: its error stays on the status bar.
+  const char* text = closeError_ ? closeError_ : status::kFarewell;
+  closeError_ = nullptr;
+  showStatus(s_, text);
 }
 
 bool swPropMgrHdlr::PropertyManagerPage2Handler_OnHelp() {
@@ -99,7 +120,7 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_OnButtonPress(std::int32_t id) {
 void swPropMgrHdlr::PropertyManagerPage2Handler_OnTextboxChanged(std::int32_t id,
                                                                  const std::string& text) {
   decodeField(id);
-  slotOf(decodedBinding(), s_.currentConfig) = typedValue(text);
+  storeUserValue(decodedBinding(), s_.currentConfig, typedValue(text));
   s_.callStatus = buildComposites(s_);
 }
 
@@ -114,8 +135,7 @@ void swPropMgrHdlr::PropertyManagerPage2Handler_OnComboboxSelectionChanged(std::
   } else {
     pagedef::FieldDef& field = decodeField(id);
     FieldBinding& bound = decodedBinding();
-    const std::string chosen = controlOf(field, bound).ItemText(checked16(item, "item index"));
-    slotOf(bound, s_.currentConfig) = chosen;
+    storeUserValue(bound, s_.currentConfig, controlOf(field, bound).ItemText(checked16(item, "item index")));
   }
   s_.callStatus = buildComposites(s_);
 }

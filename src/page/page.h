@@ -49,6 +49,7 @@ class swPropMgrHdlr : public host::PropertyManagerPage2Handler {
   std::int16_t curGroup = 0;
   std::int16_t curField = 0;
   std::uint64_t afterCloseRuns_ = 0;
+  const char* closeError_ = nullptr;  // what the last close failed at, for AfterClose to keep
 };
 
 }  // namespace kelvane

@@ -33,6 +33,7 @@ struct FieldDef {
   std::string_view defaultValue;  // "<>" marks a composite field
   bool remember = false;
   std::int16_t auxNumber = -1;
+  std::int16_t composite = -1;  // its entry in the model's composites; -1: not a composite field
 
   std::int16_t lastItemIndex() const { return static_cast<std::int16_t>(items.size()) - 1; }
   bool isTextBox() const { return items.empty(); }

@@ -328,6 +328,7 @@ void LineParser::setDefault(FieldDef& field, std::int16_t fieldIndex, std::strin
       composite.parts = model_.keep(parts_);
     }
     field.defaultValue = kCompositeMark;
+    field.composite = model_.lastComposite();
     if (observer_) observer_->composite(line_, model_.lastComposite());
   } else {
     field.defaultValue = model_.keep(column);

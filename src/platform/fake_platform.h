@@ -65,6 +65,7 @@ class FakePlatform : public Platform {
   std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
+  bool FitsCodePage(const std::string& text) override { return !firstUnmappableCp1252(text); }
 
   // Records `operation` and throws when a fault for it is due.
   void hit(Op operation);

@@ -79,6 +79,9 @@ class Platform {
   virtual std::string NowText() = 0;
   // The system's decimal separator.
   virtual std::string DecimalSeparator() = 0;
+  // Whether `text` written to a text file reads back as it is: every character fits
+  // the code page of the files.
+  virtual bool FitsCodePage(const std::string& text) = 0;
 };
 
 // Folder + separator + file name.

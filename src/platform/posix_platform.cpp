@@ -142,4 +142,6 @@ std::string PosixPlatform::DecimalSeparator() {
                                                                                   : ".";
 }
 
+bool PosixPlatform::FitsCodePage(const std::string& text) { return !firstUnmappableCp1252(text); }
+
 }  // namespace kelvane::platform

@@ -22,6 +22,7 @@ class PosixPlatform : public Platform {
   std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
+  bool FitsCodePage(const std::string& text) override;
 
  private:
   std::string moduleFolder_;

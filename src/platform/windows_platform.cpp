@@ -241,4 +241,7 @@ std::string WindowsPlatform::DecimalSeparator() {
   return utf16ToUtf8(separator);
 }
 
+// What the ANSI code page cannot hold comes back as "?" or as another character.
+bool WindowsPlatform::FitsCodePage(const std::string& text) { return ansiToUtf8(utf8ToAnsi(text)) == text; }
+
 }  // namespace kelvane::platform

@@ -33,6 +33,7 @@ class WindowsPlatform : public Platform {
   std::string EnvironmentVariable(const std::string& name) override;
   std::string NowText() override;
   std::string DecimalSeparator() override;
+  bool FitsCodePage(const std::string& text) override;
 
  private:
   std::uintptr_t module_;

@@ -5,6 +5,9 @@ namespace kelvane {
 void State::emptyModel() {
   model.clear();
   bindings.clear();
+  logRead = LogRead::None;
+  logLines.clear();
+  compositesStale = false;
   lastGroup = -1;
 }
 
@@ -35,6 +38,16 @@ bool trapped(State& s, const char* procedure, const char* statusText, const std:
   }
   showStatus(s, statusText);
   return false;
+}
+
+bool attempted(State& s, const char* procedure, const std::function<void()>& body) {
+  try {
+    body();
+    return true;
+  } catch (const std::exception& e) {
+    noteFailure(s.onFailure, procedure, e);
+    return false;
+  }
 }
 
 void removeMenuItems(State& s) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/failure.h"
@@ -55,11 +56,30 @@ inline constexpr const char* kFarewell = "Thank you for using Kelvane";
 // slot is saved as.
 inline constexpr const char* kEmptyMark = " ";
 
+// Where the value in a slot came from. OK writes a slot only when the document's own
+// value is known or the user replaced it, so a failed read never costs a value.
+enum class SlotOrigin : std::uint8_t {
+  Unread,    // not read from the document (yet, or a read stopped before it)
+  Document,  // the document's value, or built from such values
+  Default,   // the document had none; the page put a default in
+  User,      // typed, chosen, or set by a tool since
+};
+
 // What page construction binds to a field: its controls and its value slots.
 struct FieldBinding {
   std::shared_ptr<host::Control> control;
   std::shared_ptr<host::Control> label;
   std::vector<std::string> configValues;  // one slot per configuration
+  std::vector<SlotOrigin> origins;        // parallel to configValues
+  // Combo box entries added for document values that name no list entry, so that
+  // the page shows, and OK keeps, what the document holds. After the list's entries.
+  std::vector<std::string> extraItems;
+
+  // The value in slot `k` now comes from `origin`.
+  void setSlot(std::size_t k, std::string value, SlotOrigin origin) {
+    configValues.at(k) = std::move(value);
+    origins.at(k) = origin;
+  }
 };
 
 // What page construction binds to a group: its group box and its fields' bindings,
@@ -93,6 +113,16 @@ struct State {
   // page bound to it: `bindings` is parallel to model.groups once construction began.
   pagedef::PageDefinition model;
   std::vector<GroupBinding> bindings;
+
+  // Kelvane.log as this opening read it: each caption's last line as it stands, so
+  // that a remembered value nobody saw or changed is written back exactly as it was.
+  enum class LogRead { None, Read, Failed };
+  LogRead logRead = LogRead::None;
+  std::unordered_map<std::string, std::string> logLines;
+
+  // The last composite construction failed, so composite values may lag behind the
+  // fields they are built from.
+  bool compositesStale = false;
 
   // Page-wide values set by page construction.
   std::int16_t lastGroup = -1;
@@ -149,6 +179,10 @@ std::shared_ptr<host::Document> activeDocument(State& s);
 // the failure hook, shows `statusText` and returns false. An error while showing the
 // text reaches the caller.
 bool trapped(State& s, const char* procedure, const char* statusText, const std::function<bool()>& body);
+
+// Runs `body` for a procedure that goes on after a failure: an exception is handed to
+// the failure hook and answered with false. The procedure reports it in the end.
+bool attempted(State& s, const char* procedure, const std::function<void()>& body);
 
 // Menu registration: remove for document types 1 then 2; add for 1 then 2.
 void removeMenuItems(State& s);

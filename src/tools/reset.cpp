@@ -2,7 +2,8 @@
 
 namespace kelvane {
 
-// Each field is finished, control and slot, before the next one is touched.
+// Each field is finished, control and slot, before the next one is touched. The user
+// asked for these values, so they are the user's.
 bool resetFields(State& s, std::int16_t mode) {
   return trapped(s, "resetFields", status::kResetError, [&] {
     for (std::size_t g = 0; g < s.model.groups.size(); ++g) {
@@ -14,17 +15,15 @@ bool resetFields(State& s, std::int16_t mode) {
         if (f.isTextBox()) {
           if (mode == 0) {
             control.SetText("");
-            b.configValues.at(s.currentConfig) = std::string(kEmptyMark);
+            b.setSlot(s.currentConfig, std::string(kEmptyMark), SlotOrigin::User);
           } else {
             control.SetText(f.defaultValue);
-            const std::string shown = control.GetText();
-            b.configValues.at(s.currentConfig) = shown;
+            b.setSlot(s.currentConfig, control.GetText(), SlotOrigin::User);
           }
         } else {
           const std::int16_t entry = mode == 0 ? 0 : f.lastItemWithText(f.defaultValue);
           control.SetCurrentSelection(entry);
-          const std::string shown = control.ItemText(entry);
-          b.configValues.at(s.currentConfig) = shown;
+          b.setSlot(s.currentConfig, control.ItemText(entry), SlotOrigin::User);
         }
       }
     }

@@ -161,7 +161,7 @@ TEST(SwAddIn, SavesEachConfigurationsOwnValuesWhenConfigurationsAreInUse) {
             "Title=Bracket\n"
             "Finish=Painted\n"
             "Code=L-2-P\n");
-  EXPECT_EQ(logLines(session).back(), "Part Number;D-2");  // the first configuration's value
+  EXPECT_EQ(logLines(session).back(), "Part Number;L-2");  // the configuration shown at the close
 }
 
 TEST(SwAddIn, CancellingWritesNothingAndKeepsTheLog) {

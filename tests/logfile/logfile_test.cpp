@@ -72,12 +72,11 @@ TEST(WriteLogFile, RoundTripsValuesIntoDefaultsOfTheNextOpening) {
   auto p = page();
   p->slot(0, 0) = "Größe 5";
   p->slot(0, 1) = "B";
-  p->slot(1, 1) = "";  // an empty value is logged and read back empty
   ASSERT_TRUE(writeLogFile(p->s));
   auto next = page();
   next->os.files = p->os.files;
   EXPECT_TRUE(readLogFile(next->s));
-  EXPECT_THAT(defaults(*next), ElementsAre("Größe 5", "B", "plain default", ""));
+  EXPECT_THAT(defaults(*next), ElementsAre("Größe 5", "B", "plain default", "note default"));
 }
 
 TEST(WriteLogFile, AFailureAtEachStepKeepsThePreviousLog) {
@@ -91,10 +90,9 @@ TEST(WriteLogFile, AFailureAtEachStepKeepsThePreviousLog) {
   auto clean = make();
   ASSERT_TRUE(writeLogFile(clean->s));
   const auto ops = clean->os.calls;
-  // Four header lines and Part, Rev, Note.
+  // Four header lines and Part, Note.
   ASSERT_THAT(ops, ElementsAre("create-text-file", "now", "write-line", "write-line", "write-line",
-                               "write-line", "write-line", "write-line", "write-line", "close-writer",
-                               "replace-file"));
+                               "write-line", "write-line", "write-line", "close-writer", "replace-file"));
   for (std::size_t k = 1; k <= ops.size(); ++k) {
     SCOPED_TRACE("failing call " + std::to_string(k) + " " + ops[k - 1]);
     auto p = make();
@@ -136,6 +134,69 @@ TEST(WriteLogFile, AFieldWithoutSlotsFailsIt) {
   EXPECT_THAT(p->os.files, IsEmpty());
 }
 
+// What a close logs for the remembered text field Part, given the log the opening read
+// and where its value came from.
+TEST(WriteLogFile, ReplacesALineOnlyWithAValueTheUserOrTheDocumentGaveThatReadsBackWhole) {
+  struct Case {
+    const char* name;
+    std::string before;  // Part's line in the log at the opening; "" for none
+    std::string value;
+    SlotOrigin origin;
+    std::string after;  // Part's line written; "" for none
+  };
+  const std::vector<Case> cases = {
+      {"typed", "Part;MR", "KL", SlotOrigin::User, "Part;KL"},
+      {"the document's", "Part;MR", "DOC", SlotOrigin::Document, "Part;DOC"},
+      {"the empty mark is not logged", "Part;MR", " ", SlotOrigin::User, ""},
+      {"emptied by the user, as saved", "Part;MR", "", SlotOrigin::User, "Part;"},
+      {"the log's own default", "Part;Mr. Smith", "Mr. Smith", SlotOrigin::Default, "Part;Mr. Smith"},
+      {"a line the reader would cut", "Part;J. Smith #4; QA", "part default", SlotOrigin::Default,
+       "Part;J. Smith #4; QA"},
+      {"the definition's default", "", "part default", SlotOrigin::Default, "Part;part default"},
+      {"never read", "Part;MR", "part default", SlotOrigin::Unread, "Part;MR"},
+      {"empty in the document, never loaded", "Part;MR", " ", SlotOrigin::Document, "Part;MR"},
+      {"with a #", "Part;MR", "J. Smith #4", SlotOrigin::User, "Part;MR"},
+      {"with a ;", "Part;MR", "A; B", SlotOrigin::User, "Part;MR"},
+      {"with a tab", "Part;MR", "A\tB", SlotOrigin::User, "Part;MR"},
+      {"with a line break", "Part;MR", "A\nB", SlotOrigin::User, "Part;MR"},
+      {"beyond the code page", "Part;MR", "Zhang 张", SlotOrigin::User, "Part;MR"},
+      {"beyond the code page, no line before", "", "Zhang 张", SlotOrigin::User, ""},
+      {"within the code page", "Part;MR", "Größe €5", SlotOrigin::User, "Part;Größe €5"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto p = page();
+    if (!c.before.empty()) {
+      p->os.setFileText("Kelvane.log", kHeader + c.before + "\r\n");
+      ASSERT_TRUE(readLogFile(p->s));
+    }
+    p->bound(0, 0).setSlot(0, c.value, c.origin);
+    p->bound(0, 1).setSlot(0, "A", SlotOrigin::Document);
+    EXPECT_TRUE(writeLogFile(p->s));
+    EXPECT_EQ(p->os.fileText("Kelvane.log"), kHeader + (c.after.empty() ? "" : c.after + "\r\n") + "Rev;A\r\n");
+  }
+}
+
+TEST(WriteLogFile, WithValuesPerConfigurationLogsTheConfigurationShown) {
+  auto p = page({"C0", "C1"});
+  p->bound(0, 0).configValues = {"", "Alice"};
+  p->bound(0, 1).configValues = {"A", "B"};
+  p->s.currentConfig = 1;
+  EXPECT_TRUE(writeLogFile(p->s));
+  EXPECT_EQ(p->os.fileText("Kelvane.log"), kHeader + "Part;Alice\r\nRev;B\r\n");
+}
+
+TEST(WriteLogFile, LeavesALogTheOpeningCouldNotReadAsItWas) {
+  auto p = page();
+  p->os.setFileText("Kelvane.log", "Part;MR\r\n");
+  p->os.failNext("read-line");
+  ASSERT_FALSE(readLogFile(p->s));
+  p->slot(0, 0) = "KL";
+  EXPECT_FALSE(writeLogFile(p->s));
+  EXPECT_THAT(p->host->statusTexts, ElementsAre("Error reading log file", "Error writing log file"));
+  EXPECT_EQ(p->os.fileText("Kelvane.log"), "Part;MR\r\n");
+}
+
 #ifndef _WIN32
 // One add-in of its own, on the real files, whose only field "Drawn By" is remembered.
 struct LogWriter {
@@ -148,6 +209,8 @@ struct LogWriter {
     s.model.groups[0].fields[0].remember = true;
     s.bindings.resize(1);
     s.bindings[0].fields.resize(1);
+    s.bindings[0].fields[0].configValues = {""};
+    s.bindings[0].fields[0].origins = {SlotOrigin::User};
     s.lastGroup = 0;
   }
   platform::PosixPlatform os;
@@ -206,8 +269,10 @@ TEST(ReadLogFile, AppliesTheReadersLineRules) {
   };
   const std::vector<Case> cases = {
       {"plain entry", "Part;P-1\r\n", "P-1"},
-      {"value cut before #", "Part;x#y\r\n", "x"},
-      {"value cut before its first ;", "Part;a;b\r\n", "a"},
+      {"a value that a # would cut is not taken", "Part;x#y\r\n", "part default"},
+      {"a value that a ; would cut is not taken", "Part;a;b\r\n", "part default"},
+      {"a comment after a value is not taken either", "Part;x # note\r\n", "part default"},
+      {"a cut value on a later line hides an earlier one", "Part;first\r\nPart;a#b\r\n", "part default"},
       {"leading blank of the value kept", "Part; x\r\n", " x"},
       {"trailing blanks and tabs removed", "Part;x \t \r\n", "x"},
       {"tab inside the value becomes a blank", "Part;a\tb\r\n", "a b"},

@@ -1,7 +1,8 @@
 // A page bound to its model, as page construction leaves it, on the simulated host:
 // the model is built in code, every group gets a group box and every field a text box
 // (kind 5) or a combo box (kind 7, entries added) with id g * 1000 + f, and every
-// field one empty value slot per configuration of the document, all in s.bindings.
+// field one empty value slot per configuration of the document, counted as read from
+// it, all in s.bindings.
 #pragma once
 
 #include <memory>
@@ -69,6 +70,7 @@ class BoundPage {
     std::vector<std::string_view> kept;
     for (const auto& part : parts) kept.push_back(s.model.keep(part));
     c.parts = s.model.keep(kept);
+    f.composite = s.model.lastComposite();
     return f;
   }
 
@@ -97,6 +99,7 @@ class BoundPage {
                                                          field.caption, host::code::kAlignDefault, 0, field.caption);
         for (const auto& item : field.items) bound.control->AddItems(item.text);
         bound.configValues.assign(s.configNames.size(), "");
+        bound.origins.assign(s.configNames.size(), SlotOrigin::Document);  // as if read
       }
     }
     host->faults->calls.clear();

@@ -96,26 +96,78 @@ TEST(BuildComposites, EveryFieldWithTheCaptionContributesInPageOrder) {
   EXPECT_EQ(p.slot(2, 2), "tcode");
 }
 
-TEST(BuildComposites, ReadsOtherCompositesAndItselfAsTheyStandAtThatMoment) {
+// Composites are built again until none reads another that changed since, at most one
+// pass per composite: a chain declared backwards settles, a cycle ends.
+TEST(BuildComposites, BuildsAgainUntilCompositesDeclaredBelowAreTakenIntoAccount) {
   BoundPage p;
   p.doc->addConfiguration("Default");
   addSources(p);
   p.group("Out");
-  p.composite("EARLY", {"LATE", "."});
-  p.composite("LATE", {"PART_NO"});
+  p.composite("FIRST", {"SECOND", "/", "^REV"});
+  p.composite("SECOND", {"THIRD", "-X"});
+  p.composite("THIRD", {"PART_NO"});
   p.composite("SELF", {"SELF", "+"});
   p.bind();
   fillSources(p);
-  p.control(1, 0).SetText("<>");
-  p.control(1, 1).SetText("<>");
-  p.control(1, 2).SetText("<>");
+  for (int f = 0; f < 4; ++f) p.control(1, f).SetText("<>");  // as loaded, never built
   ASSERT_TRUE(buildComposites(p.s));
-  EXPECT_EQ(p.slot(1, 0), "<>.");
-  EXPECT_EQ(p.slot(1, 1), "A-100");
-  EXPECT_EQ(p.slot(1, 2), "<>+");
+  EXPECT_EQ(p.slot(1, 0), "A-100-X/B");
+  EXPECT_EQ(p.slot(1, 1), "A-100-X");
+  EXPECT_EQ(p.slot(1, 2), "A-100");
+  EXPECT_EQ(p.slot(1, 3), "++++");  // the mark reads as nothing; one "+" per pass
+  p.control(0, 0).SetText("A-200");
   ASSERT_TRUE(buildComposites(p.s));
-  EXPECT_EQ(p.slot(1, 0), "A-100.");
-  EXPECT_EQ(p.slot(1, 2), "<>++");
+  EXPECT_EQ(p.slot(1, 0), "A-200-X/B");
+  EXPECT_EQ(p.slot(1, 3), "++++++++");
+}
+
+TEST(BuildComposites, WithoutUsesOfLaterCompositesBuildsOnce) {
+  BoundPage p;
+  p.doc->addConfiguration("Default");
+  addSources(p);
+  p.group("Out");
+  p.composite("FIRST", {"PART_NO"});
+  p.composite("SECOND", {"FIRST", "/", "REV"});
+  p.bind();
+  fillSources(p);
+  ASSERT_TRUE(buildComposites(p.s));
+  EXPECT_EQ(p.slot(1, 1), "A-100/Rev B");
+  EXPECT_THAT(p.argsOf("set-text"), ElementsAre(std::vector<std::string>{"A-100"},
+                                                std::vector<std::string>{"A-100/Rev B"}));
+}
+
+// A composite built from a value never read from the document is no value to save.
+TEST(BuildComposites, ACompositeOfAnUnreadValueIsUnreadItself) {
+  BoundPage p;
+  p.doc->addConfiguration("Default");
+  addSources(p);
+  p.group("Out");
+  p.composite("USES_LATER", {"FROM_PART"});
+  p.composite("FROM_PART", {"PART_NO"});
+  p.composite("FROM_REV", {"^REV"});
+  p.bind();
+  fillSources(p);
+  p.bound(0, 0).origins[0] = SlotOrigin::Unread;
+  ASSERT_TRUE(buildComposites(p.s));
+  EXPECT_EQ(p.bound(1, 0).origins[0], SlotOrigin::Unread);
+  EXPECT_EQ(p.bound(1, 1).origins[0], SlotOrigin::Unread);
+  EXPECT_EQ(p.bound(1, 2).origins[0], SlotOrigin::Document);
+}
+
+// An entry added for a document value that names no list entry has no code.
+TEST(BuildComposites, AnEntryKeptForADocumentValueHasNoCode) {
+  BoundPage p;
+  p.doc->addConfiguration("Default");
+  addSources(p);
+  p.group("Out");
+  p.composite("NUMBER", {"PART_NO", "-", "^REV", "-", "REV"});
+  p.bind();
+  fillSources(p);
+  p.control(0, 1).AddItems("Rev Z");
+  p.bound(0, 1).extraItems = {"Rev Z"};
+  p.control(0, 1).SetCurrentSelection(2);
+  ASSERT_TRUE(buildComposites(p.s));
+  EXPECT_EQ(p.slot(1, 0), "A-100--Rev Z");
 }
 
 TEST(BuildComposites, WritesOnlyTheCurrentSlotAndSkipsTargetsWithAList) {
