@@ -10,10 +10,6 @@ namespace kelvane {
 
 namespace {
 
-std::string logPath(State& s) {
-  return platform::joinPath(s.platform, s.platform.ModuleFolder(), kLogFileName);
-}
-
 // Writes the header and one "caption;value" line per remembered field that has a value.
 void writeEntries(State& s, platform::LineWriter& out) {
   out.WriteLine(std::string("# File written by ") + kProgramTitle + " on " + s.platform.NowText());
@@ -75,10 +71,11 @@ void closeQuietly(platform::LineReader& in) {
 
 // The platform writes the log whole or not at all, so a failure part-way keeps the
 // remembered values of the last close. A Kelvane.log that is a symbolic link is
-// followed: the file it names is replaced, as with the documents.
+// followed: the file it names is replaced, as with the documents. Where the add-in's
+// folder takes no new files, each user keeps a log of their own.
 bool writeLogFile(State& s) {
   return trapped(s, "writeLogFile", status::kLogWriteError, [&] {
-    auto out = s.platform.CreateTextFile(logPath(s));
+    auto out = platform::createUserFile(s.platform, kLogFileName);
     writeEntries(s, *out);  // dropping the writer unclosed leaves the old log
     out->Close();
     return true;
@@ -86,7 +83,7 @@ bool writeLogFile(State& s) {
 }
 
 bool readLogFile(State& s) {
-  const std::string path = logPath(s);
+  const std::string path = platform::userFileToRead(s.platform, kLogFileName);
   if (!s.platform.FileExists(path)) return false;
   return trapped(s, "readLogFile", status::kLogReadError, [&] {
     auto in = s.platform.OpenTextFile(path);
