@@ -270,6 +270,8 @@ TEST_F(ServerTest, RegistersTheWholeModuleHandleUnlessTheHostKnowsOnlyTheOldCall
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host);
     ServedHost served;
+    served.host->activeDocument = served.host->newDocument();
+    served.host->activeDocument->addConfiguration("Default");
     ComPtr<IDispatch> app =
         c.lookup == S_OK ? served.app
                          : ComPtr<IDispatch>::adopt((new HostWithout(served.app, L"SetAddinCallbackInfo2", c.lookup))
