@@ -40,6 +40,9 @@ int main(int argc, char** argv) {
   CLI::App app{"kelvane: runs the Kelvane add-in inside a simulated CAD host", "kelvane"};
   app.set_version_flag("--version", "kelvane 1.1");
   app.require_subcommand(1);
+  // CLI11 on Windows reads "/x" as an option; here it is always a path (kelvane.exe
+  // check /tmp/x/Kelvane.ini under Wine). The subcommands inherit the setting.
+  app.allow_windows_style_options(false);
 
   SessionOptions session;
   auto* sessionCommand = app.add_subcommand("session", kSessionHelp);

@@ -1,6 +1,7 @@
 #include "com/dispatch.h"
 
 #include <cstring>
+#include <optional>
 
 #include "com/boundary.h"
 #include "host/host.h"
@@ -23,13 +24,21 @@ std::string failureText(HRESULT hr, EXCEPINFO& info) {
   return errorText(hr);
 }
 
-DISPID lookUp(IDispatch* object, const std::string& name) {
+// The member's DISPID, or none when the object does not know the name.
+std::optional<DISPID> find(IDispatch* object, const std::string& name) {
   std::wstring wideName = toUtf16(name);
   LPOLESTR names[] = {wideName.data()};
   DISPID id = DISPID_UNKNOWN;
   const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  if (hr == DISP_E_UNKNOWNNAME) return std::nullopt;
   if (FAILED(hr)) throw ComError(hr, "unknown member (" + hresultText(hr) + ")");
   return id;
+}
+
+DISPID lookUp(IDispatch* object, const std::string& name) {
+  const auto id = find(object, name);
+  if (!id) throw ComError(DISP_E_UNKNOWNNAME, "unknown member (" + hresultText(DISP_E_UNKNOWNNAME) + ")");
+  return *id;
 }
 
 Variant invoke(IDispatch* object, DISPID id, Call kind, std::vector<Variant>& args) {
@@ -74,6 +83,21 @@ Variant Dispatcher::call(const char* operation, const char* name, Call kind, std
     if (!object_) throw ComError(E_POINTER, "no object");
     return invoke(object_.get(), idOf(name), kind, args);
   });
+}
+
+bool Dispatcher::knows(const char* operation, const char* name) {
+  for (const auto& entry : ids_) {
+    if (std::strcmp(entry.first, name) == 0) return true;
+  }
+  bool found = false;
+  asOperation(operation, name, [&] {
+    if (!object_) throw ComError(E_POINTER, "no object");
+    const auto id = find(object_.get(), name);
+    if (id) ids_.emplace_back(name, *id);
+    found = id.has_value();
+    return Variant();
+  });
+  return found;
 }
 
 DISPID Dispatcher::idOf(const char* name) {

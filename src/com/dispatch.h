@@ -30,6 +30,9 @@ class Dispatcher {
   // detail names the member and carries the callee's error description. `name` is
   // kept as given, so it must outlive the object: a string literal.
   Variant call(const char* operation, const char* name, Call kind, std::vector<Variant> args = {});
+  // Whether the object has member `name`: false only when it answers that it does not
+  // know the name (DISP_E_UNKNOWNNAME); any other failure throws as call() does.
+  bool knows(const char* operation, const char* name);
 
  private:
   DISPID idOf(const char* name);

@@ -179,11 +179,17 @@ bool ComApplication::SetAddinCallbackInfo(std::uintptr_t moduleHandle, host::Cal
   if (&callbacks != addin_.callbackTarget || !addin_.callbackObject) {
     throw host::HostError("register-callbacks", "the callback object is not the add-in");
   }
-  // The host's interface takes the module handle as a 32-bit long.
+  const Variant object = Variant::ofDispatch(addin_.callbackObject);
+  // SetAddinCallbackInfo2 takes the whole 64-bit handle; only a host from before it
+  // was offered gets the obsolete SetAddinCallbackInfo, whose long holds 32 bits.
+  if (app_.knows("register-callbacks", "SetAddinCallbackInfo2")) {
+    return asBool("register-callbacks",
+                  app_.call("register-callbacks", "SetAddinCallbackInfo2", Call::Method,
+                            {Variant::ofInt64(static_cast<std::int64_t>(moduleHandle)), object, i4(cookie)}));
+  }
   const auto handle = static_cast<std::int32_t>(moduleHandle);
-  return asBool("register-callbacks",
-                app_.call("register-callbacks", "SetAddinCallbackInfo", Call::Method,
-                          {i4(handle), Variant::ofDispatch(addin_.callbackObject), i4(cookie)}));
+  return asBool("register-callbacks", app_.call("register-callbacks", "SetAddinCallbackInfo", Call::Method,
+                                                {i4(handle), object, i4(cookie)}));
 }
 
 bool ComApplication::AddMenuItem2(std::int32_t docType, std::int32_t cookie, const std::string& menuItem,

@@ -104,6 +104,13 @@ Variant Variant::ofInt32(std::int32_t i) {
   return v;
 }
 
+Variant Variant::ofInt64(std::int64_t i) {
+  Variant v;
+  v.v_.vt = VT_I8;
+  v.v_.llVal = i;
+  return v;
+}
+
 Variant Variant::ofDouble(double d) {
   Variant v;
   v.v_.vt = VT_R8;
@@ -157,6 +164,7 @@ Variant Variant::converted(VARTYPE to) const {
 bool Variant::toBool() const { return converted(VT_BOOL).v_.boolVal != VARIANT_FALSE; }
 std::int16_t Variant::toInt16() const { return converted(VT_I2).v_.iVal; }
 std::int32_t Variant::toInt32() const { return converted(VT_I4).v_.lVal; }
+std::int64_t Variant::toInt64() const { return converted(VT_I8).v_.llVal; }
 double Variant::toDouble() const { return converted(VT_R8).v_.dblVal; }
 
 std::string Variant::toString() const {

@@ -158,6 +158,7 @@ class Variant {
   static Variant ofBool(bool b);
   static Variant ofInt16(std::int16_t i);
   static Variant ofInt32(std::int32_t i);
+  static Variant ofInt64(std::int64_t i);
   static Variant ofDouble(double d);
   static Variant ofString(std::string_view utf8);
   static Variant ofStrings(const std::vector<std::string>& texts);  // VT_ARRAY | VT_BSTR
@@ -186,6 +187,7 @@ class Variant {
   bool toBool() const;
   std::int16_t toInt16() const;
   std::int32_t toInt32() const;
+  std::int64_t toInt64() const;
   double toDouble() const;
   std::string toString() const;
   // An object, or null for a null object, VT_EMPTY or VT_NULL.

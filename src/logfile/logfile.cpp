@@ -12,10 +12,6 @@ namespace kelvane {
 
 namespace {
 
-std::string logPath(State& s) {
-  return platform::joinPath(s.platform, s.platform.ModuleFolder(), kLogFileName);
-}
-
 // Whether the reader gets `value` back as it stands: it cuts a line at "#" and ";",
 // reads tabs as blanks, and a line break would start a line of its own.
 bool loggable(State& s, const std::string& value) {
@@ -108,12 +104,13 @@ void closeQuietly(platform::LineReader& in) {
 
 // The platform writes the log whole or not at all, so a failure part-way keeps the
 // remembered values of the last close. A Kelvane.log that is a symbolic link is
-// followed: the file it names is replaced, as with the documents.
+// followed: the file it names is replaced, as with the documents. Where the add-in's
+// folder takes no new files, each user keeps a log of their own.
 bool writeLogFile(State& s) {
   return trapped(s, "writeLogFile", status::kLogWriteError, [&] {
     // Without the lines this opening could not read, a new log would lose them.
     if (s.logRead == State::LogRead::Failed) throw std::runtime_error("the log was not read at the opening");
-    auto out = s.platform.CreateTextFile(logPath(s));
+    auto out = platform::createUserFile(s.platform, kLogFileName);
     writeEntries(s, *out);  // dropping the writer unclosed leaves the old log
     out->Close();
     return true;
@@ -121,7 +118,7 @@ bool writeLogFile(State& s) {
 }
 
 bool readLogFile(State& s) {
-  const std::string path = logPath(s);
+  const std::string path = platform::userFileToRead(s.platform, kLogFileName);
   s.logRead = State::LogRead::None;
   s.logLines.clear();
   if (!s.platform.FileExists(path)) return false;

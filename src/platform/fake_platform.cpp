@@ -69,6 +69,7 @@ const std::vector<std::string>& FakePlatform::operations() {
   static const std::vector<std::string> names = {
       "file-exists",  "open-text-file", "read-line",   "create-text-file", "write-line",  "close-writer",
       "replace-file", "remove-file",    "message-box", "start-process",    "environment", "now",
+      "create-folder",
   };
   return names;
 }
@@ -109,6 +110,12 @@ std::unique_ptr<LineReader> FakePlatform::OpenTextFile(const std::string& path) 
 std::unique_ptr<LineWriter> FakePlatform::CreateTextFile(const std::string& path) {
   hit(Op::CreateTextFile);
   checkWritable(path);
+  // As on disk, the folder refuses the writer's temporary file.
+  const auto cut = path.rfind(separator);
+  const std::string folder = cut == std::string::npos ? "" : path.substr(0, cut);
+  if (std::find(readOnlyFolders.begin(), readOnlyFolders.end(), folder) != readOnlyFolders.end()) {
+    throw FolderNotWritable(path + ": cannot create a temporary file beside it: permission denied");
+  }
   return std::make_unique<FakeWriter>(*this, path);
 }
 
@@ -135,6 +142,18 @@ void FakePlatform::RemoveFile(const std::string& path) {
   hit(Op::RemoveFile);
   if (isDirectory(path)) throw PlatformError("cannot remove a folder: " + path);
   files.erase(path);
+}
+
+void FakePlatform::CreateFolder(const std::string& path) {
+  hit(Op::CreateFolder);
+  if (isDirectory(path)) return;
+  if (files.contains(path) || isDevice(path)) throw PlatformError("cannot create the folder " + path + ": a file is there");
+  directories.push_back(path);
+}
+
+std::string FakePlatform::UserFolder() {
+  const auto found = environment.find("LOCALAPPDATA");
+  return found == environment.end() || found->second.empty() ? "" : found->second + separator + "Kelvane";
 }
 
 void FakePlatform::ShowMessage(const std::string& text) {

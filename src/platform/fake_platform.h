@@ -26,6 +26,7 @@ class FakePlatform : public Platform {
   std::vector<std::string> directories;          // paths that exist but are folders
   std::vector<std::string> devices;              // paths that exist but are devices or pipes
   std::vector<std::string> readOnly;             // files that may be read but not replaced
+  std::vector<std::string> readOnlyFolders;      // folders that take no new files
   std::vector<std::string> missingPrograms;      // program names that cannot be started
 
   // Records.
@@ -37,11 +38,11 @@ class FakePlatform : public Platform {
   // The operations that can fail, in the order of operations().
   enum class Op {
     FileExists, OpenTextFile, ReadLine, CreateTextFile, WriteLine, CloseWriter, Install, RemoveFile,
-    ShowMessage, StartProcess, Environment, Now,
+    ShowMessage, StartProcess, Environment, Now, CreateFolder,
   };
   // "file-exists", "open-text-file", "read-line", "create-text-file", "write-line",
   // "close-writer", "replace-file", "remove-file", "message-box", "start-process",
-  // "environment", "now".
+  // "environment", "now", "create-folder".
   static const std::vector<std::string>& operations();
 
   // Fault injection: the `nth` next call (1 = the very next) of `operation` throws
@@ -60,6 +61,9 @@ class FakePlatform : public Platform {
   std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
   std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
   void RemoveFile(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+  // environment["LOCALAPPDATA"] + separator + "Kelvane"; not an operation that fails.
+  std::string UserFolder() override;
   void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
   std::string EnvironmentVariable(const std::string& name) override;

@@ -18,6 +18,13 @@ class PlatformError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Writing a file failed because its folder takes no new files from this user: no
+// permission, or a read-only drive.
+class FolderNotWritable : public PlatformError {
+ public:
+  using PlatformError::PlatformError;
+};
+
 // Reads a text file line by line. A line ends at LF; a CR right before the LF is part
 // of the line break, any other CR stays in the line. The last line need not end with
 // a line break. Every byte decodes to some character.
@@ -63,10 +70,16 @@ class Platform {
   // may be missing, a regular file or a symbolic link to one, whose file is then
   // replaced; anything else, and a read-only file, is refused and left alone. The new
   // file keeps the old one's permissions. Hidden temporary files left beside the
-  // target by interrupted writes are removed once the new file is in place.
+  // target by interrupted writes are removed once the new file is in place. Throws
+  // FolderNotWritable when the target's folder refuses the temporary file.
   virtual std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) = 0;
   // Removes a file; no error when it does not exist.
   virtual void RemoveFile(const std::string& path) = 0;
+  // Creates a folder in an existing one; no error when it exists as a folder.
+  virtual void CreateFolder(const std::string& path) = 0;
+  // The folder for this user's own copies of the add-in's files: "%LOCALAPPDATA%" +
+  // separator + "Kelvane", from that variable on every system; "" when it is not set.
+  virtual std::string UserFolder() = 0;
 
   // A modal message box with an OK button; returns when the user closes it.
   virtual void ShowMessage(const std::string& text) = 0;
@@ -88,6 +101,19 @@ class Platform {
 inline std::string joinPath(Platform& p, const std::string& folder, const std::string& file) {
   return folder + p.PathSeparator() + file;
 }
+
+// The add-in's files that it writes itself (Kelvane.log) lie in its own folder. Where
+// that folder takes no new files, as under Program Files for a user without
+// administrator rights, each user keeps a copy of their own in UserFolder() instead;
+// once it exists, that copy is the one read and written.
+//
+// The path of file `name` to read: the user's copy when it exists, else the one in the
+// module folder.
+std::string userFileToRead(Platform& p, const std::string& name);
+// Starts writing file `name` (see CreateTextFile): the user's copy when it exists, else
+// the one in the module folder or, when that folder takes no new files, a new user's
+// copy, creating UserFolder() if needed.
+std::unique_ptr<LineWriter> createUserFile(Platform& p, const std::string& name);
 
 // Windows-1252 <-> UTF-8, the code page of the POSIX build and of the in-memory fake.
 std::string decodeCp1252(const std::string& bytes);

@@ -101,6 +101,20 @@ void PosixPlatform::RemoveFile(const std::string& path) {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw systemError("cannot remove", path, errno);
 }
 
+// Only the user reads their own folder.
+void PosixPlatform::CreateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) == 0) return;
+  const int error = errno;
+  struct stat info {};
+  if (error == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
+  throw systemError("cannot create the folder", path, error == EEXIST ? ENOTDIR : error);
+}
+
+std::string PosixPlatform::UserFolder() {
+  const std::string base = EnvironmentVariable("LOCALAPPDATA");
+  return base.empty() ? "" : base + "/Kelvane";
+}
+
 void PosixPlatform::ShowMessage(const std::string& text) { std::cerr << "Kelvane: " << text << std::endl; }
 
 // No shell: the program gets its argument as it stands. posix_spawnp reports a program

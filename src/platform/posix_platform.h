@@ -17,6 +17,8 @@ class PosixPlatform : public Platform {
   std::unique_ptr<LineReader> OpenTextFile(const std::string& path) override;
   std::unique_ptr<LineWriter> CreateTextFile(const std::string& path) override;
   void RemoveFile(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+  std::string UserFolder() override;
   void ShowMessage(const std::string& text) override;
   void StartProcess(const std::string& commandLine) override;
   std::string EnvironmentVariable(const std::string& name) override;

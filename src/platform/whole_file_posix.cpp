@@ -136,7 +136,12 @@ WholeFileWriter::WholeFileWriter(const std::string& path) : state_(std::make_uni
     s.fd = ::open(s.temporaryPath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (s.fd < 0 && errno != EEXIST) break;
   }
-  if (s.fd < 0) fail(path, "cannot create a temporary file beside it", errno);
+  if (s.fd < 0) {
+    const int error = errno;
+    const std::string what = path + ": cannot create a temporary file beside it: " + std::strerror(error);
+    if (error == EACCES || error == EPERM || error == EROFS) throw FolderNotWritable(what);
+    throw PlatformError(what);
+  }
   ::flock(s.fd, LOCK_EX);
   if (exists) {
     if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {

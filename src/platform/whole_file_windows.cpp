@@ -125,7 +125,11 @@ WholeFileWriter::WholeFileWriter(const std::string& path) : state_(std::make_uni
                          nullptr);
     code = s.file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
   }
-  if (s.file == INVALID_HANDLE_VALUE) fail(path, "cannot create a temporary file beside it", code);
+  if (s.file == INVALID_HANDLE_VALUE) {
+    const std::string what = path + ": cannot create a temporary file beside it: " + win32ErrorText(code);
+    if (code == ERROR_ACCESS_DENIED || code == ERROR_WRITE_PROTECT) throw FolderNotWritable(what);
+    throw PlatformError(what);
+  }
 }
 
 WholeFileWriter::~WholeFileWriter() {

@@ -180,6 +180,24 @@ void WindowsPlatform::RemoveFile(const std::string& path) {
   fail("cannot remove", path);
 }
 
+void WindowsPlatform::CreateFolder(const std::string& path) {
+  const std::wstring wide = utf8ToUtf16(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return;
+  const DWORD code = GetLastError();
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (code == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return;
+  }
+  SetLastError(code == ERROR_ALREADY_EXISTS ? ERROR_DIRECTORY : code);
+  fail("cannot create the folder", path);
+}
+
+std::string WindowsPlatform::UserFolder() {
+  const std::string base = EnvironmentVariable("LOCALAPPDATA");
+  return base.empty() ? "" : base + "\\Kelvane";
+}
+
 void WindowsPlatform::ShowMessage(const std::string& text) {
   // Owned by the host's active window, so that the host waits for it.
   if (!MessageBoxW(GetActiveWindow(), utf8ToUtf16(text).c_str(), L"Kelvane", MB_OK)) {

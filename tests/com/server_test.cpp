@@ -1,12 +1,14 @@
 // The DLL's COM classes, driven the way the host drives them: class factories and
 // module counts, the add-in's callback names, and a whole session through the host
 // faces over the simulated host, under Wine.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -216,6 +218,86 @@ TEST_F(ServerTest, FailedConnectionNamesTheMemberAndKeepsEarlierSteps) {
   EXPECT_EQ(addin->ConnectToSW(nullptr, 1, &connected), E_INVALIDARG);
   EXPECT_EQ(addin->ConnectToSW(served.app.get(), 1, nullptr), E_POINTER);
   takeErrorDescription();
+}
+
+// The simulated host's application, whose look-up of one member name answers `lookup`
+// (an older host, which does not know the name, or a broken one).
+class HostWithout final : public Unknown<IDispatch> {
+ public:
+  HostWithout(ComPtr<IDispatch> inner, const wchar_t* name, HRESULT lookup)
+      : inner_(std::move(inner)), name_(name), lookup_(lookup) {}
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return inner_->GetTypeInfoCount(count); }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
+    return inner_->GetTypeInfo(index, lcid, info);
+  }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
+    if (count == 1 && sameName(names[0], name_)) {
+      ids[0] = DISPID_UNKNOWN;
+      return lookup_;
+    }
+    return inner_->GetIDsOfNames(iid, names, count, lcid, ids);
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO* info, UINT* argError) override {
+    return inner_->Invoke(id, iid, lcid, flags, params, result, info, argError);
+  }
+
+ private:
+  ComPtr<IDispatch> inner_;
+  const wchar_t* name_;
+  HRESULT lookup_;
+};
+
+TEST_F(ServerTest, RegistersTheWholeModuleHandleUnlessTheHostKnowsOnlyTheOldCall) {
+  // The add-in's module is this program here, which a 64-bit system loads above 4 GiB.
+  module().instance = GetModuleHandleW(nullptr);
+  struct Reset {
+    ~Reset() { module().instance = nullptr; }
+  } reset;
+  const auto whole = reinterpret_cast<std::uintptr_t>(module().instance);
+  ASSERT_GT(whole, 0xFFFFFFFFu) << "a handle that 32 bits cannot hold";
+  struct Case {
+    const char* host;
+    HRESULT lookup;  // of SetAddinCallbackInfo2; S_OK: the simulated host's own answer
+    std::optional<std::uintptr_t> registered;
+  };
+  const Case cases[] = {
+      {"current", S_OK, whole},
+      {"without SetAddinCallbackInfo2", DISP_E_UNKNOWNNAME, whole & 0xFFFFFFFFu},
+      {"failing the look-up", E_OUTOFMEMORY, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    ServedHost served;
+    served.host->activeDocument = served.host->newDocument();
+    served.host->activeDocument->addConfiguration("Default");
+    ComPtr<IDispatch> app =
+        c.lookup == S_OK ? served.app
+                         : ComPtr<IDispatch>::adopt((new HostWithout(served.app, L"SetAddinCallbackInfo2", c.lookup))
+                                                        ->primary());
+    {
+      ComPtr<ISwAddin> addin = newAddIn();
+      VARIANT_BOOL done = VARIANT_FALSE;
+      const HRESULT hr = addin->ConnectToSW(app.get(), 5, &done);
+      const std::string error = takeErrorDescription();
+      if (c.registered) {
+        ASSERT_EQ(hr, S_OK) << error;
+        ASSERT_TRUE(served.host->callbacks);
+        EXPECT_EQ(served.host->callbacks->moduleHandle, *c.registered);
+        EXPECT_EQ(served.host->callbacks->cookie, 5);
+        EXPECT_EQ(served.host->pickMenu(), sim::SimHost::MenuResult::Ran) << "the callbacks reach the add-in";
+        ASSERT_TRUE(served.host->closePage(2));
+        EXPECT_EQ(addin->DisconnectFromSW(&done), S_OK);
+      } else {
+        EXPECT_EQ(hr, E_FAIL);
+        EXPECT_THAT(error, ::testing::StartsWith("host operation failed: register-callbacks: SetAddinCallbackInfo2"));
+        EXPECT_FALSE(served.host->callbacks) << "the obsolete call is only for a host that does not know the name";
+      }
+    }
+    served.host->page.reset();
+    served.held.clear();
+  }
 }
 
 // Counts the calls that reach a host object and every object it hands out.

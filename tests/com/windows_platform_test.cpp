@@ -67,6 +67,15 @@ struct WindowsEnv {
     SetEnvironmentVariableW(utf8ToUtf16(name).c_str(), value ? utf8ToUtf16(value).c_str() : nullptr);
   }
   std::string unstartable() { return "C:\\no\\such\\program.exe " + path("in.txt"); }
+  // Wine runs as root here, who may write anywhere but in sysfs, which creates no files:
+  // Windows sees "access denied" there as in Program Files.
+  std::string unwritableFolder() {
+    const HANDLE probe = CreateFileW(L"Z:\\sys\\.kelvane-probe", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_ACCESS_DENIED ? "Z:\\sys" : "";
+    CloseHandle(probe);
+    return "";
+  }
 
   std::string folder;
   std::vector<std::string> locked;

@@ -9,7 +9,9 @@
    Kelvane.log (its date) and the add-in's folder, where it shows, are normalised.
    Cases with --addin-dir or --verbose are not compared (through COM the add-in's
    folder is the DLL's, and the causes --verbose prints stay inside the DLL).
-3. Unregisters the DLL and checks that every entry is gone.
+3. Checks examples/Kelvane.ini with kelvane.exe check, named by its Linux path ("/..."),
+   as the native program does.
+4. Unregisters the DLL and checks that every entry is gone.
 
 Exit status 0 when all holds, 1 otherwise, 77 (skipped) when the native program is
 missing.
@@ -233,6 +235,21 @@ def compare_case(name, case, options, wine, windir):
     return problems
 
 
+def compare_check(options, wine):
+    """kelvane.exe check takes a path that starts with "/" for a file name, as the native
+    program does; under Wine "/..." is a folder of the current drive, Z:."""
+    ini = os.path.abspath(os.path.join(options.source_dir, "examples", "Kelvane.ini"))
+    native = subprocess.run([options.native_kelvane, "check", ini], capture_output=True, timeout=60)
+    exe = run_started(wine, [options.kelvane_exe, "check", ini], options.work, subprocess.DEVNULL)
+    agree = (exe.returncode, exe.stdout.replace(b"\r\n", b"\n")) == (native.returncode, native.stdout)
+    print("check %s: %s" % (ini, "agrees" if agree else "differs"))
+    if agree:
+        return []
+    return ["kelvane.exe check %s exits %d\n%s%s\nnatively %d\n%s" % (
+        ini, exe.returncode, exe.stdout.decode("utf-8", "replace"), exe.stderr.decode("utf-8", "replace"),
+        native.returncode, native.stdout.decode("utf-8", "replace"))]
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--wine-run", "--dll", "--kelvane-exe", "--native-kelvane", "--cases", "--source-dir", "--work"):
@@ -269,6 +286,7 @@ def run(options, wine, started):
     try:
         for name in cases:
             problems += compare_case(name, os.path.join(options.cases, name), options, wine, windir)
+        problems += compare_check(options, wine)
     finally:
         result = wine.run(["regsvr32", "/s", "/u", windows_path(dll)])
         if result.returncode != 0:

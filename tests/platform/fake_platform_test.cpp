@@ -45,6 +45,11 @@ struct FakeEnv {
     os.missingPrograms.push_back("C:\\no\\such\\program.exe");
     return "C:\\no\\such\\program.exe C:\\Kelvane\\Kelvane.ini";
   }
+  std::string unwritableFolder() {
+    os.readOnlyFolders.push_back(path("locked"));
+    os.directories.push_back(path("locked"));
+    return path("locked");
+  }
 };
 
 using namespace contract;  // NOLINT: the suite's generated names

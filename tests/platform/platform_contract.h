@@ -15,6 +15,8 @@
 //     void makeOld(const std::string& name);           // last written long ago
 //     void setEnvironment(const std::string& name, const char* value);  // null: unset
 //     std::string unstartable();                       // a command line that cannot start
+//     std::string unwritableFolder();                  // a folder that takes no new files;
+//                                                      // "": none here
 //   };
 #pragma once
 
@@ -180,10 +182,53 @@ TYPED_TEST_P(PlatformContract, AProgramThatCannotStartIsAnError) {
               ThrowsMessage<PlatformError>(HasSubstr("cannot start " + commandLine)));
 }
 
+TYPED_TEST_P(PlatformContract, NamesAFolderThatTakesNoNewFiles) {
+  const std::string folder = this->env.unwritableFolder();
+  if (folder.empty()) GTEST_SKIP() << "no folder here refuses new files";
+  const std::string path = folder + this->os().PathSeparator() + "Kelvane.log";
+  EXPECT_THAT([&] { this->os().CreateTextFile(path); }, ThrowsMessage<FolderNotWritable>(HasSubstr(path)));
+  EXPECT_FALSE(this->os().FileExists(path));
+  this->env.put("locked.txt", "kept");
+  this->env.makeReadOnly("locked.txt");
+  try {
+    this->os().CreateTextFile(this->env.path("locked.txt"));
+    ADD_FAILURE() << "a read-only file written";
+  } catch (const FolderNotWritable& e) {
+    ADD_FAILURE() << e.what() << ": a read-only file in a writable folder is no folder's refusal";
+  } catch (const PlatformError&) {
+  }
+}
+
+TYPED_TEST_P(PlatformContract, MakesTheUserFolderInLocalAppData) {
+  auto& env = this->env;
+  Platform& os = this->os();
+  const std::string saved = os.EnvironmentVariable("LOCALAPPDATA");
+  env.setEnvironment("LOCALAPPDATA", nullptr);
+  EXPECT_EQ(os.UserFolder(), "");
+  env.setEnvironment("LOCALAPPDATA", "");
+  EXPECT_EQ(os.UserFolder(), "");
+  env.setEnvironment("LOCALAPPDATA", env.path("Local").c_str());
+  const std::string folder = os.UserFolder();
+  env.setEnvironment("LOCALAPPDATA", saved.empty() ? nullptr : saved.c_str());
+  EXPECT_EQ(folder, env.path("Local") + os.PathSeparator() + "Kelvane");
+
+  env.makeFolder("Local");
+  os.CreateFolder(folder);
+  EXPECT_NO_THROW(os.CreateFolder(folder)) << "an existing folder is no error";
+  auto writer = os.CreateTextFile(folder + os.PathSeparator() + "Kelvane.log");
+  writer->WriteLine("Drawn By;ann");
+  writer->Close();
+  EXPECT_TRUE(os.FileExists(folder + os.PathSeparator() + "Kelvane.log"));
+  env.put("file", "x");
+  EXPECT_THROW(os.CreateFolder(env.path("file")), PlatformError);
+  EXPECT_EQ(env.get("file"), "x");
+}
+
 REGISTER_TYPED_TEST_SUITE_P(PlatformContract, ReadsLinesAsStored, WritesCrLfAndQuestionMarksForWhatTheCodePageLacks,
                             WritesWholeOrNotAtAll, RefusesToWriteOverAnythingButAWritableFile,
                             RemovesLeftoverTemporaryFilesOfTheSameTarget, OpensOnlyExistingRegularFiles,
                             RemovesFilesQuietlyWhenMissing, ReadsTheEnvironment,
-                            AProgramThatCannotStartIsAnError);
+                            AProgramThatCannotStartIsAnError, NamesAFolderThatTakesNoNewFiles,
+                            MakesTheUserFolderInLocalAppData);
 
 }  // namespace kelvane::platform::contract

@@ -1,6 +1,7 @@
 #include "platform/posix_platform.h"
 
 #include <gmock/gmock.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -70,6 +71,19 @@ struct PosixEnv {
     else ::unsetenv(name.c_str());
   }
   std::string unstartable() { return "\\system32\\notepad " + path("Kelvane.ini"); }
+  // Root writes into any folder of its file systems but sysfs, which creates no files.
+  std::string unwritableFolder() {
+    if (::geteuid() != 0) {
+      makeFolder("locked");
+      ::chmod(path("locked").c_str(), 0555);
+      return path("locked");
+    }
+    const int fd = ::open("/sys/.kelvane-probe", O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return errno == EACCES ? "/sys" : "";
+    ::close(fd);
+    ::unlink("/sys/.kelvane-probe");
+    return "";
+  }
 
   std::string folder;
   PosixPlatform os{"/opt/kelvane"};

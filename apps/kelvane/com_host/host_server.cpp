@@ -180,14 +180,13 @@ class ApplicationFace : public Face<host::Application> {
     });
     getter(L"GetLocalizedMenuName", 1,
            [this](Args& a) { return Variant::ofString(object().GetLocalizedMenuName(int32Arg(a, 0))); });
+    // Both registrations of the host's interface: the module handle whole, and the
+    // obsolete one that holds it in a 32-bit long.
+    getter(L"SetAddinCallbackInfo2", 3, [this](Args& a) {
+      return registerCallbacks(static_cast<std::uintptr_t>(Variant::copyOf(*a[0]).toInt64()), a);
+    });
     getter(L"SetAddinCallbackInfo", 3, [this](Args& a) {
-      ComPtr<IDispatch> callbacks = Variant::copyOf(*a[1]).toDispatch();
-      if (!callbacks) throw ComError(E_INVALIDARG, "no callback object");
-      auto target = std::make_shared<DispatchCallbackTarget>(std::move(callbacks));
-      if (track_) track_(target);
-      // The module handle arrives as the 32-bit long of the host's interface.
-      const auto handle = static_cast<std::uintptr_t>(static_cast<std::uint32_t>(int32Arg(a, 0)));
-      return Variant::ofBool(object().SetAddinCallbackInfo(handle, *target, int32Arg(a, 2)));
+      return registerCallbacks(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(int32Arg(a, 0))), a);
     });
     getter(L"AddMenuItem2", 7, [this](Args& a) {
       return Variant::ofBool(object().AddMenuItem2(int32Arg(a, 0), int32Arg(a, 1), textArg(a, 2), int32Arg(a, 3),
@@ -206,6 +205,14 @@ class ApplicationFace : public Face<host::Application> {
   }
 
  private:
+  Variant registerCallbacks(std::uintptr_t moduleHandle, Args& a) {
+    ComPtr<IDispatch> callbacks = Variant::copyOf(*a[1]).toDispatch();
+    if (!callbacks) throw ComError(E_INVALIDARG, "no callback object");
+    auto target = std::make_shared<DispatchCallbackTarget>(std::move(callbacks));
+    if (track_) track_(target);
+    return Variant::ofBool(object().SetAddinCallbackInfo(moduleHandle, *target, int32Arg(a, 2)));
+  }
+
   TrackAddinObject track_;
 };
 

@@ -1,8 +1,13 @@
 #include "preview_server.h"
 
 #include <httplib.h>
+
+#ifdef _WIN32
+#include <atomic>
+#else
 #include <pthread.h>
 #include <signal.h>
+#endif
 
 #include <ostream>
 #include <string>
@@ -138,6 +143,44 @@ void PreviewServer::routes() {
          }));
 }
 
+#ifdef _WIN32
+
+namespace {
+
+// Ctrl+C, Ctrl+Break and closing the console call the handler on a thread of their own,
+// with no context to hand: it finds the running server here.
+std::atomic<PreviewServer*> running{nullptr};
+
+BOOL WINAPI stopRunning(DWORD) {
+  PreviewServer* server = running.load();
+  if (!server) return FALSE;
+  server->stop();
+  return TRUE;
+}
+
+}  // namespace
+
+int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err) {
+  try {
+    Preview preview(options);
+    PreviewServer server(preview);
+    const int port = server.bind(options.port);
+    running = &server;
+    SetConsoleCtrlHandler(stopRunning, TRUE);
+    out << "Kelvane preview: http://127.0.0.1:" << port << "/" << std::endl;
+    server.listen();
+    SetConsoleCtrlHandler(stopRunning, FALSE);
+    running = nullptr;
+  } catch (const std::runtime_error& e) {
+    running = nullptr;
+    err << "kelvane: " << e.what() << '\n';
+    return 2;
+  }
+  return 0;
+}
+
+#else
+
 int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err) {
   // The signals wait for one thread of their own, so the server stops outside any handler.
   sigset_t signals;
@@ -165,5 +208,7 @@ int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& e
   }
   return 0;
 }
+
+#endif
 
 }  // namespace kelvane::cli
