@@ -1,7 +1,5 @@
 #include "preview.h"
 
-#include <stdlib.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -103,17 +101,6 @@ std::optional<std::int32_t> integerMember(const Json& request, const char* name)
 }
 
 }  // namespace
-
-Preview::ScratchFolder::ScratchFolder() {
-  std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
-  if (!mkdtemp(name.data())) throw PreviewError("cannot make a scratch folder: " + std::string(std::strerror(errno)));
-  path = name;
-}
-
-Preview::ScratchFolder::~ScratchFolder() {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
 
 Answer errorAnswer(int status, const std::string& reason) { return {status, {{"error", reason}}}; }
 
