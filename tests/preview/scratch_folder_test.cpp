@@ -76,6 +76,7 @@ TEST_F(ScratchFolders, OnlyThisUsersFoldersWhoseProcessIsGoneAreRemoved) {
       {"kelvane-preview-" + me + "-" + start + "1-CCCCCC", true},                // the pid was given again
       {"kelvane-preview-" + dead + "-12345-DDDDDDD", false},                     // not such a name
       {"kelvane-preview-" + dead + "-x-EEEEEE", false},
+      {"kelvane-preview-0" + dead + "-12345-KKKKKK", false},
       {"kelvane-preview-FFFFFF", false},
       {"kelvane-previews-" + dead + "-12345-GGGGGG", false},
   };

@@ -89,7 +89,9 @@ std::optional<std::pair<std::string, std::string>> ownerOf(std::string_view name
   const std::size_t b = a == std::string_view::npos ? a : name.find('-', a + 1);
   if (b == std::string_view::npos || name.size() - b - 1 != 6) return std::nullopt;
   const std::string_view pid = name.substr(0, a), start = name.substr(a + 1, b - a - 1);
-  if (!allDigits(pid) || !allDigits(start)) return std::nullopt;
+  // Numbers as this program writes them: another spelling could name another process.
+  const auto number = [](std::string_view n) { return allDigits(n) && (n == "0" || n.front() != '0'); };
+  if (!number(pid) || !number(start)) return std::nullopt;
   return std::pair{std::string(pid), std::string(start)};
 }
 
