@@ -12,7 +12,10 @@ A case is a folder:
   expected.out   the transcript: per run "$ kelvane ARGS", its standard output, its
              standard error with each line prefixed "stderr: ", and "exit: N". A line
              "..." stands for any number of lines.
-  expected/  every file in the work folder after the last run, and nothing else
+  unchanged  optional; one path a line (relative to the work folder): files put there
+             by copy or files/ that the runs must leave as they were, byte for byte.
+             It stands for a copy of each in expected/, which then must not hold them.
+  expected/  every other file in the work folder after the last run, and nothing else
 
 The date and time in the first line of Kelvane.log are replaced by <date>.
 The golden files are written by hand from the rules of the add-in and the host, and
@@ -74,8 +77,27 @@ def tree(folder):
         for name in names:
             path = os.path.join(root, name)
             with open(path, "rb") as f:
-                files[os.path.relpath(path, folder)] = normalise(f.read())
+                files[os.path.relpath(path, folder)] = f.read()
     return files
+
+
+def expected_tree(case, inputs):
+    """What the work folder must hold after the runs: expected/, compared normalised,
+    and the unchanged inputs as they were put there, compared as they are."""
+    expected_dir = os.path.join(case, "expected")
+    files = {name: normalise(data) for name, data in tree(expected_dir).items()} if os.path.isdir(expected_dir) else {}
+    exact = set()
+    unchanged = os.path.join(case, "unchanged")
+    if os.path.exists(unchanged):
+        with open(unchanged, encoding="utf-8") as f:
+            for name in f.read().split():
+                if name not in inputs:
+                    raise SystemExit("unchanged: %s is no file the case puts into the work folder" % name)
+                if name in files:
+                    raise SystemExit("unchanged: %s is in expected/ as well" % name)
+                files[name] = inputs[name]
+                exact.add(name)
+    return files, exact
 
 
 def prepare(case, source_dir, work):
@@ -104,11 +126,11 @@ def main():
     case = options.case
     with tempfile.TemporaryDirectory() as work:
         prepare(case, options.source_dir, work)
+        expected_files, exact = expected_tree(case, tree(work))
         transcript = run_all(os.path.abspath(options.kelvane), case, work)
         actual_files = tree(work)
 
         expected_out = os.path.join(case, "expected.out")
-        expected_dir = os.path.join(case, "expected")
         failed = False
         with open(expected_out, encoding="utf-8") as f:
             expected = f.read().splitlines()
@@ -116,7 +138,6 @@ def main():
             failed = True
             print("transcript differs; expected:\n" + "\n".join(expected))
             print("\nactual:\n" + "\n".join(transcript))
-        expected_files = tree(expected_dir) if os.path.isdir(expected_dir) else {}
         for name in sorted(set(expected_files) | set(actual_files)):
             if name not in actual_files:
                 failed = True
@@ -124,7 +145,7 @@ def main():
             elif name not in expected_files:
                 failed = True
                 print("unexpected file: " + name)
-            elif expected_files[name] != actual_files[name]:
+            elif expected_files[name] != (actual_files[name] if name in exact else normalise(actual_files[name])):
                 failed = True
                 print("file %s differs; expected:\n%s\nactual:\n%s" % (
                     name, expected_files[name].decode("utf-8", "replace"),

@@ -1,10 +1,7 @@
 #include "preview.h"
 
-#include <stdlib.h>
-
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -104,30 +101,6 @@ std::optional<std::int32_t> integerMember(const Json& request, const char* name)
 }
 
 }  // namespace
-
-Preview::ScratchFolder::ScratchFolder() {
-#ifdef _WIN32
-  // Windows has no mkdtemp; a name is taken only by creating its folder, in the user's
-  // own temporary folder.
-  std::random_device random;
-  for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-    const fs::path name = fs::temp_directory_path() / ("kelvane-preview-" + std::to_string(random()));
-    std::error_code ec;
-    if (fs::create_directory(name, ec)) path = name;
-    if (ec) throw PreviewError("cannot make a scratch folder: " + ec.message());
-  }
-  if (path.empty()) throw PreviewError("cannot make a scratch folder: every name tried is taken");
-#else
-  std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
-  if (!mkdtemp(name.data())) throw PreviewError("cannot make a scratch folder: " + std::string(std::strerror(errno)));
-  path = name;
-#endif
-}
-
-Preview::ScratchFolder::~ScratchFolder() {
-  std::error_code ec;
-  fs::remove_all(path, ec);
-}
 
 Answer errorAnswer(int status, const std::string& reason) { return {status, {{"error", reason}}}; }
 

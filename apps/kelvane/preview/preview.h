@@ -18,6 +18,7 @@
 #include "cli_platform.h"
 #include "document_file.h"
 #include "live_session.h"
+#include "scratch_folder.h"
 #include "sim/sim.h"
 
 namespace kelvane::cli {
@@ -87,17 +88,8 @@ class Preview {
   std::string logText() const;
   std::optional<Diagnostic> unmappable() const;
 
-  // Removed with everything in it when the preview ends, or fails to start.
-  struct ScratchFolder {
-    std::filesystem::path path;
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-  };
-
   PreviewOptions options_;
-  ScratchFolder scratchFolder_;
+  ScratchFolder scratchFolder_;  // removed when the preview ends, or fails to start
   const std::filesystem::path& scratch_ = scratchFolder_.path;
   std::filesystem::path authorIni_;
   std::shared_ptr<sim::SimHost> host_;
