@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <random>
 #include <utility>
 
 #include "addin/swaddin.h"
@@ -15,6 +16,7 @@
 #include "page_view.h"
 #include "pagedef/parser.h"
 #include "platform/platform.h"
+#include "props/props.h"
 #include "state/state.h"
 
 namespace kelvane::cli {
@@ -102,7 +104,87 @@ std::optional<std::int32_t> integerMember(const Json& request, const char* name)
   return static_cast<std::int32_t>(n);
 }
 
+std::optional<std::int64_t> sinceOf(const Json& request) {
+  const Json& since = member(request, "since");
+  if (!since.is_number_integer()) return std::nullopt;
+  return since.get<std::int64_t>();
+}
+
+// A number that no other run of the preview is likely to have picked.
+std::string instanceName() {
+  std::random_device random;
+  const auto high = static_cast<std::uint64_t>(random()) << 32;
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(high | random()));
+  return text;
+}
+
+// The same groups with the same controls, in the same order.
+bool sameShape(const Json& before, const Json& after) {
+  if (!before.is_object() || !after.is_object()) return false;
+  const Json& a = before["groups"];
+  const Json& b = after["groups"];
+  if (a.size() != b.size()) return false;
+  for (std::size_t g = 0; g < a.size(); ++g) {
+    const Json& ca = a[g]["controls"];
+    const Json& cb = b[g]["controls"];
+    if (a[g]["id"] != b[g]["id"] || ca.size() != cb.size()) return false;
+    for (std::size_t c = 0; c < ca.size(); ++c) {
+      if (ca[c]["id"] != cb[c]["id"] || ca[c]["kind"] != cb[c]["kind"]) return false;
+    }
+  }
+  return true;
+}
+
+// The members of `after` that differ from `before`, with "at" naming the object.
+// {"at": at} and the members of `after` that differ from `before`; null when none do.
+Json changedMembers(const Json& before, const Json& after, Json at) {
+  Json out = {{"at", std::move(at)}};
+  for (const auto& [name, value] : after.items()) {
+    if (name == "controls") continue;
+    const auto was = before.find(name);
+    if (was == before.end() || *was != value) out[name] = value;
+  }
+  return out.size() > 1 ? out : Json();
+}
+
+void pageDelta(const Json& before, const Json& after, Json& out) {
+  if (!sameShape(before, after)) {
+    out["page"] = after;
+    return;
+  }
+  if (before["shown"] != after["shown"]) out["shown"] = after["shown"];
+  Json groups = Json::array();
+  Json controls = Json::array();
+  const Json& a = before["groups"];
+  const Json& b = after["groups"];
+  for (std::size_t g = 0; g < b.size(); ++g) {
+    if (Json changed = changedMembers(a[g], b[g], g); !changed.is_null()) groups.push_back(std::move(changed));
+    const Json& ca = a[g]["controls"];
+    const Json& cb = b[g]["controls"];
+    for (std::size_t c = 0; c < cb.size(); ++c) {
+      if (ca[c] == cb[c]) continue;
+      controls.push_back(changedMembers(ca[c], cb[c], Json::array({g, c})));
+    }
+  }
+  if (!groups.empty()) out["groups"] = std::move(groups);
+  if (!controls.empty()) out["controls"] = std::move(controls);
+}
+
 }  // namespace
+
+Json stateDelta(const Json& before, const Json& after) {
+  Json out = {{"full", false}};
+  for (const auto& [name, value] : after.items()) {
+    const auto was = before.find(name);
+    if (name == "page") {
+      pageDelta(was == before.end() ? Json() : *was, value, out);
+    } else if (was == before.end() || *was != value) {
+      out[name] = value;
+    }
+  }
+  return out;
+}
 
 Preview::ScratchFolder::ScratchFolder() {
   std::string name = (fs::temp_directory_path() / "kelvane-preview-XXXXXX").string();
@@ -117,7 +199,7 @@ Preview::ScratchFolder::~ScratchFolder() {
 
 Answer errorAnswer(int status, const std::string& reason) { return {status, {{"error", reason}}}; }
 
-Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
+Preview::Preview(PreviewOptions options) : options_(std::move(options)), instance_(instanceName()) {
   host_ = std::make_shared<sim::SimHost>();
   if (options_.doc) {
     doc_ = host_->newDocument();
@@ -128,6 +210,10 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
 
   const fs::path folder = moduleFolderOf(options_.addinDir);
   authorIni_ = folder / pagedef::kIniFileName;
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(folder, ec);
+  authorFolder_ = (ec ? folder : absolute.lexically_normal()).string();
+  if (authorFolder_.size() > 1 && (authorFolder_.back() == '/' || authorFolder_.back() == '\\')) authorFolder_.pop_back();
   const auto ini = readFile(authorIni_);
   const auto log = readFile(folder / kelvane::kLogFileName);
   try {
@@ -137,10 +223,13 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)) {
     throw PreviewError(e.what());
   }
   text_ = ini ? withoutCr(platform::decodeCp1252(*ini)) : std::string();
+  savedText_ = text_;
 
   platform_ = std::make_unique<CliPlatform>(scratch_.string(), nullptr);
+  auto addin = std::make_unique<swAddIn>(*platform_);
+  addin_ = addin.get();
   session_ = std::make_unique<LiveSession>(
-      host_, *platform_, shown_, std::make_unique<swAddIn>(*platform_),
+      host_, *platform_, shown_, std::move(addin),
       [this](const std::string& kind, const std::string& text) { events_.push_back({{"kind", kind}, {"text", text}}); });
   session_->connect(1);
   diagnose();
@@ -174,9 +263,7 @@ std::optional<Preview::Diagnostic> Preview::unmappable() const {
   for (std::size_t i = lineStart; i < *at; ++i) column += (static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80;
   std::size_t end = *at + 1;
   while (end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) ++end;
-  return Diagnostic{"error", line, column,
-                    "line " + std::to_string(line) + ", column " + std::to_string(column) + ": Windows-1252 cannot hold \"" +
-                        text_.substr(*at, end - *at) + "\""};
+  return Diagnostic{"error", line, column, "Windows-1252 cannot hold \"" + text_.substr(*at, end - *at) + "\"", {}};
 }
 
 void Preview::diagnose() {
@@ -195,19 +282,28 @@ void Preview::diagnose() {
   valid_ = report.read;
   for (const auto& message : report.messages) {
     const bool named = report.errorLine && message == pagedef::lineErrorText(*report.errorLine);
-    diagnostics_.push_back({"error", named ? report.errorLine : std::nullopt, std::nullopt, message});
+    diagnostics_.push_back({"error", named ? report.errorLine : std::nullopt, std::nullopt,
+                            report.reason.empty() ? message : report.reason, message});
   }
-  for (const auto& w : report.warnings) diagnostics_.push_back({"warning", w.line, std::nullopt, w.text});
+  for (const auto& w : report.warnings) diagnostics_.push_back({"warning", w.line, std::nullopt, w.text, {}});
 }
 
-Json Preview::definition() const {
+Json Preview::definition(bool withText) const {
   Json diagnostics = Json::array();
   for (const auto& d : diagnostics_) {
-    Json j = {{"severity", d.severity}, {"line", d.line ? Json(*d.line) : Json(nullptr)}, {"text", d.text}};
+    Json j = {{"severity", d.severity}, {"line", d.line ? Json(*d.line) : Json(nullptr)}};
     if (d.column) j["column"] = *d.column;
+    j["text"] = d.text;
+    if (!d.message.empty()) j["message"] = d.message;
     diagnostics.push_back(std::move(j));
   }
-  return {{"text", text_}, {"valid", valid_}, {"diagnostics", std::move(diagnostics)}};
+  Json j = {{"valid", valid_},
+            {"unsaved", text_ != savedText_},
+            {"folder", authorFolder_},
+            {"instance", instance_},
+            {"diagnostics", std::move(diagnostics)}};
+  if (withText) j["text"] = text_;
+  return j;
 }
 
 Answer Preview::setDefinition(const Json& request) {
@@ -225,18 +321,21 @@ Answer Preview::setDefinition(const Json& request) {
   diagnose();
   // Each opening reads the file anew; a definition that does not read leaves the page.
   if (valid_) reopen();
-  return {200, {{"definition", definition()}, {"state", state()}}};
+  // The page sent the text: it goes back only when asked for.
+  return {200, {{"definition", definition(false)}, {"state", answerState(request)}}};
 }
 
 Answer Preview::saveDefinition() {
   if (auto bad = unmappable()) {
-    return {422, {{"error", bad->text}, {"line", *bad->line}, {"column", *bad->column}}};
+    const std::string where = "line " + std::to_string(*bad->line) + ", column " + std::to_string(*bad->column) + ": ";
+    return {422, {{"error", where + bad->text}, {"line", *bad->line}, {"column", *bad->column}}};
   }
   try {
     writeFileAtomically(authorIni_.string(), platform::encodeCp1252(withCrLf(text_)));
   } catch (const WriteError& e) {
     return errorAnswer(500, e.what());
   }
+  savedText_ = text_;
   return {200, {{"written", true}, {"file", authorIni_.string()}}};
 }
 
@@ -288,7 +387,7 @@ Answer Preview::event(const Json& request) {
     return errorAnswer(400, "no event \"" + kind + "\"");
   }
   if (refusal) return errorAnswer(409, *refusal);
-  return {200, state()};
+  return {200, answerState(request)};
 }
 
 Json Preview::changes(const Json& now) const {
@@ -311,22 +410,93 @@ std::string Preview::logText() const {
   }
 }
 
-Json Preview::state() const {
+// What saveCP would write, run into an empty copy of the document's configurations:
+// the properties whose value differs from the document's now.
+Json Preview::pending(const Json& now) {
+  Json out = Json::array();
+  if (!doc_ || !session_->shownPage()) return out;
+  auto probe = host_->newDocument();
+  for (const auto& name : doc_->configurations) probe->addConfiguration(name);
+  probe->activeConfiguration = doc_->activeConfiguration;
+
+  // saveCP turns empty slots into the empty mark as it writes them: the slots are put
+  // back, and the host's status bar and event sink do not see the run.
+  State& s = addin_->state();
+  std::vector<std::vector<std::string>> slots;
+  for (const auto& group : s.bindings) {
+    for (const auto& field : group.fields) slots.push_back(field.configValues);
+  }
+  const std::size_t statusTexts = host_->statusTexts.size();
+  auto sink = std::exchange(host_->onEvent, nullptr);
+  const auto active = std::exchange(host_->activeDocument, probe);
+  saveCP(s);
+  host_->activeDocument = active;
+  host_->onEvent = std::move(sink);
+  host_->statusTexts.resize(statusTexts);
+  std::size_t k = 0;
+  for (auto& group : s.bindings) {
+    for (auto& field : group.fields) field.configValues = std::move(slots[k++]);
+  }
+
+  const auto scope = [&](const sim::PropertySet& written, const Json& held, const std::string& configuration) {
+    for (const auto& p : written.all()) {
+      const Json& value = member(held, p.name.c_str());
+      if (value.is_string() && value.get_ref<const std::string&>() == p.value) continue;
+      out.push_back({{"configuration", configuration}, {"name", p.name}, {"value", p.value}});
+    }
+  };
+  scope(probe->properties, member(now, "properties"), "");
+  for (const auto& [name, props] : probe->configurationProperties) {
+    scope(props, member(member(now, "configurationProperties"), name.c_str()), name);
+  }
+  return out;
+}
+
+// The command lines as the add-in would have started them from the author's folder
+// rather than from the scratch copy.
+Json Preview::processes() const {
+  Json out = Json::array();
+  const std::string scratch = scratch_.string();
+  for (std::string line : platform_->processes()) {
+    for (auto at = line.find(scratch); at != std::string::npos; at = line.find(scratch, at + authorFolder_.size())) {
+      line.replace(at, scratch.size(), authorFolder_);
+    }
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
+Json Preview::currentState() {
   const sim::SimPage* page = session_->connected() && host_->page ? host_->page.get() : nullptr;
   Json j = Json::object();
+  j["instance"] = instance_;
   j["title"] = page ? page->title : std::string();
   j["page"] = page ? pageJson(*page) : Json(nullptr);
   Json document = doc_ ? documentJson(*doc_) : Json(nullptr);
   j["changes"] = changes(document);
+  j["pending"] = pending(document);
   j["documentChanged"] = doc_ && document != savedDocument_;
   j["document"] = std::move(document);
   j["status"] = host_->statusTexts.empty() ? std::string() : host_->statusTexts.back();
   j["messages"] = platform_->messages();
-  j["processes"] = platform_->processes();
+  j["processes"] = processes();
   j["log"] = logText();
-  j["events"] = events_;
   j["valid"] = valid_;
   return j;
 }
+
+Json Preview::answerState(const Json& request) {
+  Json now = currentState();
+  const auto since = sinceOf(request);
+  const bool delta = since && *since == revision_ && !snapshot_.is_null();
+  Json out = delta ? stateDelta(snapshot_, now) : now;
+  snapshot_ = std::move(now);
+  out["revision"] = ++revision_;
+  out["full"] = !delta;
+  out["events"] = events_;
+  return out;
+}
+
+Json Preview::state() { return answerState(Json::object()); }
 
 }  // namespace kelvane::cli

@@ -20,6 +20,10 @@
 #include "live_session.h"
 #include "sim/sim.h"
 
+namespace kelvane {
+class swAddIn;
+}
+
 namespace kelvane::cli {
 
 struct PreviewOptions {
@@ -55,17 +59,21 @@ class Preview {
   Preview(const Preview&) = delete;
   Preview& operator=(const Preview&) = delete;
 
-  // The page in the dump format, the document and what changed in it since the page
-  // opened, the status bar, message boxes, processes and Kelvane.log.
-  Json state() const;
-  // {"type": "text"|"select"|"check"|"press"|"help"|"ok"|"cancel"|"reopen", ...}:
-  // the event a person causes; answers the new state, or 409 with the reason a person
-  // could not do it, or 400 for a request that is no such event.
+  // The whole state: the page in the dump format, the document, what changed in it
+  // since the page opened and what OK would write now ("pending"), the status bar,
+  // message boxes, processes and Kelvane.log; "revision" numbers it.
+  Json state();
+  // {"type": "text"|"select"|"check"|"press"|"help"|"ok"|"cancel"|"reopen", "since"?,
+  // ...}: the event a person causes; answers the new state, or 409 with the reason a
+  // person could not do it, or 400 for a request that is no such event. When "since"
+  // is the revision of the last state answered, the answer holds only what changed
+  // (see stateDelta).
   Answer event(const Json& request);
-  // {"text", "valid", "diagnostics": [{"severity", "line", "column"?, "text"}]}.
-  Json definition() const;
-  // {"text"}: the author's new definition, checked; when valid the page is reopened.
-  // Answers the definition and the state.
+  // {"text", "valid", "unsaved", "folder", "instance", "diagnostics": [{"severity",
+  // "line", "column"?, "text", "message"?}]}; without "text" when `withText` is false.
+  Json definition(bool withText = true) const;
+  // {"text", "since"?}: the author's new definition, checked; when valid the page is
+  // reopened. Answers the definition (without its text) and the state.
   Answer setDefinition(const Json& request);
   // Writes the definition to the author's Kelvane.ini in Windows-1252 with CR LF.
   Answer saveDefinition();
@@ -77,15 +85,22 @@ class Preview {
     std::string severity;  // "error" or "warning"
     std::optional<int> line;
     std::optional<int> column;
-    std::string text;
+    std::string text;     // what is wrong
+    std::string message;  // the add-in's message box for a line error
   };
 
   void diagnose();
   void reopen();
   std::optional<std::string> perform(const Command& command);
   Json changes(const Json& now) const;  // `now`: the document's JSON form
+  Json pending(const Json& now);        // what OK would write that `now` does not hold
+  Json processes() const;
   std::string logText() const;
   std::optional<Diagnostic> unmappable() const;
+  Json currentState();
+  // The state to answer: whole, or only what changed when `since` is the revision of
+  // the last state answered.
+  Json answerState(const Json& request);
 
   // Removed with everything in it when the preview ends, or fails to start.
   struct ScratchFolder {
@@ -105,12 +120,24 @@ class Preview {
   Json savedDocument_;         // the document as its file was last read or written
   Json openedDocument_;        // the document when the page last opened
   std::string text_;           // the definition as the author edits it (UTF-8, LF)
+  std::string savedText_;      // the definition as Kelvane.ini last held it
+  std::string instance_;       // tells a page whether it still talks to the same preview
+  std::string authorFolder_;   // the add-in's folder, absolute, as the author named it
   std::vector<Diagnostic> diagnostics_;
   bool valid_ = false;
   Json events_ = Json::array();  // what the last request made the host report
   std::unique_ptr<CliPlatform> platform_;
   std::ostringstream shown_;     // where show and dump would print; the preview asks for neither
+  swAddIn* addin_ = nullptr;     // owned by session_
   std::unique_ptr<LiveSession> session_;
+  Json snapshot_;                // the last state answered
+  std::int64_t revision_ = 0;    // its number
 };
+
+// What changed from state `before` to state `after`, both whole: {"full": false} and
+// each member whose value changed. Of a page of the same groups and controls, only
+// "shown", "groups": [{"at": g, member: value}] and "controls": [{"at": [g, c], member:
+// value}] with the members that changed; a page of another shape goes whole.
+Json stateDelta(const Json& before, const Json& after);
 
 }  // namespace kelvane::cli
