@@ -126,7 +126,7 @@ async function run() {
     if (g.collapsed !== collapsed) throw new Error(`group "${caption}" collapsed: ${g.collapsed}`);
   }
   await valueIs(PART_NUMBER, 'SH-200-L');
-  if (!(await page.$eval(DRAWING_NUMBER, (e) => e.disabled))) throw new Error('the read-only drawing number can be typed in');
+  if (!(await page.$eval(DRAWING_NUMBER, (e) => e.readOnly))) throw new Error('the read-only drawing number can be typed in');
   const tip = await page.$eval('.control[data-id="0"][data-kind="5"]', (e) => e.title);
   if (tip !== 'Part Number') throw new Error(`the part number's tooltip is "${tip}"`);
 
