@@ -546,7 +546,7 @@ let rows = new Map();  // "configuration\0name" -> {tr, mark, value, pending}
 let pendingKeys = [];
 
 const keyOf = (configuration, name) => configuration + '\u0000' + name;
-const shownText = (v) => (v === ' ' ? '(blank)' : v);
+const shownText = (v) => (v === ' ' ? '(blank)' : v === '' ? '(empty)' : v);
 
 function drawDocument(whole) {
   const doc = state.document;
