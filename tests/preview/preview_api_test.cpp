@@ -308,7 +308,7 @@ TEST_F(PreviewApi, AnswersCarryWhatChangedSinceTheStateThePageHolds) {
   EXPECT_EQ(typed.body["controls"], Json::parse(R"([{"at":[1,1],"text":"A-100"},{"at":[1,7],"text":"A-100-A"}])"));
   EXPECT_LT(typed.body.dump().size() * 10, wholeBytes) << typed.body;
   bool pendingPartNumber = false;
-  for (const auto& p : typed.body["pending"]) pendingPartNumber |= p == Json({{"configuration", ""}, {"name", "Part_No"}, {"value", "A-100"}});
+  for (const auto& p : typed.body["pendingChanges"]["set"]) pendingPartNumber |= p == Json({{"configuration", ""}, {"name", "Part_No"}, {"value", "A-100"}});
   EXPECT_TRUE(pendingPartNumber) << typed.body["pending"];
 
   const Answer stale = event({{"type", "text"}, {"id", kPartNumber}, {"text", "A-200"}, {"since", first}});
@@ -317,7 +317,8 @@ TEST_F(PreviewApi, AnswersCarryWhatChangedSinceTheStateThePageHolds) {
 
   const Answer closed = event({{"type", "ok"}, {"since", stale.body["revision"]}});
   EXPECT_FALSE(closed.body["full"]);
-  EXPECT_EQ(closed.body["pending"], Json::array()) << "nothing is left for OK to write";
+  EXPECT_EQ(closed.body["pendingChanges"]["set"], Json::array()) << "nothing is left for OK to write";
+  EXPECT_FALSE(closed.body["pendingChanges"]["unset"].empty());
   EXPECT_EQ(closed.body["document"]["properties"]["Part_No"], "A-200");
   EXPECT_EQ(closed.body["events"].back(), Json({{"kind", "status"}, {"text", "Thank you for using Kelvane"}}));
 

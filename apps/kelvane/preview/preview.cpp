@@ -8,6 +8,7 @@
 #include <iterator>
 #include <limits>
 #include <random>
+#include <unordered_map>
 #include <utility>
 
 #include "addin/swaddin.h"
@@ -66,24 +67,30 @@ Command command(Kind kind, std::int32_t id = 0, std::int32_t number = 0, std::st
   return c;
 }
 
-// The members of one scope that differ between two forms of a document.
-void scopeChanges(const Json& before, const Json& after, const std::string& configuration, Json& out) {
-  const Json empty = Json::object();
-  const Json& old = before.is_object() ? before : empty;
-  const Json& now = after.is_object() ? after : empty;
-  for (const auto& [name, value] : now.items()) {
-    const auto was = old.find(name);
-    if (was != old.end() && *was == value) continue;
+// The properties of one scope that differ between two states of a document; `before`
+// is null for a scope the earlier state did not have.
+void scopeChanges(const sim::PropertySet* before, const sim::PropertySet& after, const std::string& configuration,
+                  Json& out) {
+  for (const auto& p : after.all()) {
+    const auto was = before ? before->get(p.name) : std::nullopt;
+    if (was && *was == p.value) continue;
     out.push_back({{"configuration", configuration},
-                   {"name", name},
-                   {"before", was == old.end() ? Json(nullptr) : *was},
-                   {"after", value}});
+                   {"name", p.name},
+                   {"before", was ? Json(*was) : Json(nullptr)},
+                   {"after", p.value}});
   }
-  for (const auto& [name, value] : old.items()) {
-    if (!now.contains(name)) {
-      out.push_back({{"configuration", configuration}, {"name", name}, {"before", value}, {"after", nullptr}});
+  if (!before) return;
+  for (const auto& p : before->all()) {
+    if (!after.get(p.name)) {
+      out.push_back({{"configuration", configuration}, {"name", p.name}, {"before", p.value}, {"after", nullptr}});
     }
   }
+}
+
+const sim::PropertySet* scopeOf(const sim::SimDocument& doc, const std::string& configuration) {
+  if (configuration.empty()) return &doc.properties;
+  const auto it = doc.configurationProperties.find(configuration);
+  return it == doc.configurationProperties.end() ? nullptr : &it->second;
 }
 
 const Json& member(const Json& j, const char* name) {
@@ -119,56 +126,35 @@ std::string instanceName() {
   return text;
 }
 
-// The same groups with the same controls, in the same order.
-bool sameShape(const Json& before, const Json& after) {
-  if (!before.is_object() || !after.is_object()) return false;
-  const Json& a = before["groups"];
-  const Json& b = after["groups"];
-  if (a.size() != b.size()) return false;
-  for (std::size_t g = 0; g < a.size(); ++g) {
-    const Json& ca = a[g]["controls"];
-    const Json& cb = b[g]["controls"];
-    if (a[g]["id"] != b[g]["id"] || ca.size() != cb.size()) return false;
-    for (std::size_t c = 0; c < ca.size(); ++c) {
-      if (ca[c]["id"] != cb[c]["id"] || ca[c]["kind"] != cb[c]["kind"]) return false;
-    }
-  }
-  return true;
-}
-
-// The members of `after` that differ from `before`, with "at" naming the object.
 // {"at": at} and the members of `after` that differ from `before`; null when none do.
 Json changedMembers(const Json& before, const Json& after, Json at) {
   Json out = {{"at", std::move(at)}};
   for (const auto& [name, value] : after.items()) {
-    if (name == "controls") continue;
     const auto was = before.find(name);
     if (was == before.end() || *was != value) out[name] = value;
   }
   return out.size() > 1 ? out : Json();
 }
 
-void pageDelta(const Json& before, const Json& after, Json& out) {
-  if (!sameShape(before, after)) {
-    out["page"] = after;
-    return;
+// What OK would write changes by a property or two at a time: {"set": [{"configuration",
+// "name", "value"}], "unset": [{"configuration", "name"}]}.
+Json pendingDelta(const Json& before, const Json& after) {
+  const auto key = [](const Json& p) {
+    return p["configuration"].get_ref<const std::string&>() + '\0' + p["name"].get_ref<const std::string&>();
+  };
+  std::unordered_map<std::string, const Json*> was;
+  for (const auto& p : before) was.emplace(key(p), &p);
+  Json set = Json::array();
+  for (const auto& p : after) {
+    const auto it = was.find(key(p));
+    if (it == was.end() || (*it->second)["value"] != p["value"]) set.push_back(p);
+    if (it != was.end()) was.erase(it);
   }
-  if (before["shown"] != after["shown"]) out["shown"] = after["shown"];
-  Json groups = Json::array();
-  Json controls = Json::array();
-  const Json& a = before["groups"];
-  const Json& b = after["groups"];
-  for (std::size_t g = 0; g < b.size(); ++g) {
-    if (Json changed = changedMembers(a[g], b[g], g); !changed.is_null()) groups.push_back(std::move(changed));
-    const Json& ca = a[g]["controls"];
-    const Json& cb = b[g]["controls"];
-    for (std::size_t c = 0; c < cb.size(); ++c) {
-      if (ca[c] == cb[c]) continue;
-      controls.push_back(changedMembers(ca[c], cb[c], Json::array({g, c})));
-    }
+  Json unset = Json::array();
+  for (const auto& p : before) {
+    if (was.contains(key(p))) unset.push_back({{"configuration", p["configuration"]}, {"name", p["name"]}});
   }
-  if (!groups.empty()) out["groups"] = std::move(groups);
-  if (!controls.empty()) out["controls"] = std::move(controls);
+  return {{"set", std::move(set)}, {"unset", std::move(unset)}};
 }
 
 }  // namespace
@@ -177,8 +163,8 @@ Json stateDelta(const Json& before, const Json& after) {
   Json out = {{"full", false}};
   for (const auto& [name, value] : after.items()) {
     const auto was = before.find(name);
-    if (name == "page") {
-      pageDelta(was == before.end() ? Json() : *was, value, out);
+    if (name == "pending" && was != before.end()) {
+      if (*was != value) out["pendingChanges"] = pendingDelta(*was, value);
     } else if (was == before.end() || *was != value) {
       out[name] = value;
     }
@@ -204,7 +190,7 @@ Preview::Preview(PreviewOptions options) : options_(std::move(options)), instanc
   if (options_.doc) {
     doc_ = host_->newDocument();
     loadDocument(*options_.doc, *doc_);
-    savedDocument_ = documentJson(*doc_);
+    savedContents_ = contentsOf(*doc_);
     host_->activeDocument = doc_;
   }
 
@@ -248,7 +234,8 @@ std::optional<std::string> Preview::perform(const Command& c) {
 void Preview::reopen() {
   if (session_->shownPage()) perform(command(Kind::Close, 0, host::code::kCloseCancel));
   perform(command(Kind::Menu));
-  openedDocument_ = doc_ ? documentJson(*doc_) : Json(nullptr);
+  if (doc_) opened_ = std::make_unique<sim::SimDocument>(*doc_);
+  shownContents_.reset();
 }
 
 std::optional<Preview::Diagnostic> Preview::unmappable() const {
@@ -341,14 +328,14 @@ Answer Preview::saveDefinition() {
 
 Answer Preview::saveDocument() {
   if (!doc_) return errorAnswer(409, "no document was named on the command line");
-  Json now = documentJson(*doc_);
-  if (now == savedDocument_) return {200, {{"written", false}, {"file", *options_.doc}}};
+  if (sameContents(savedContents_, *doc_)) return {200, {{"written", false}, {"file", *options_.doc}}};
   try {
     writeFileAtomically(*options_.doc, documentText(*doc_));
   } catch (const WriteError& e) {
     return errorAnswer(500, e.what());
   }
-  savedDocument_ = std::move(now);
+  savedContents_ = contentsOf(*doc_);
+  shownContents_.reset();
   return {200, {{"written", true}, {"file", *options_.doc}}};
 }
 
@@ -390,14 +377,11 @@ Answer Preview::event(const Json& request) {
   return {200, answerState(request)};
 }
 
-Json Preview::changes(const Json& now) const {
+Json Preview::changes() const {
   Json out = Json::array();
-  if (!doc_) return out;
-  scopeChanges(member(openedDocument_, "properties"), member(now, "properties"), "", out);
-  const Json& configs = member(now, "configurationProperties");
-  for (const auto& [name, props] : configs.items()) {
-    scopeChanges(member(member(openedDocument_, "configurationProperties"), name.c_str()), props, name, out);
-  }
+  if (!doc_ || !opened_) return out;
+  scopeChanges(&opened_->properties, doc_->properties, "", out);
+  for (const auto& [name, props] : doc_->configurationProperties) scopeChanges(scopeOf(*opened_, name), props, name, out);
   return out;
 }
 
@@ -412,7 +396,7 @@ std::string Preview::logText() const {
 
 // What saveCP would write, run into an empty copy of the document's configurations:
 // the properties whose value differs from the document's now.
-Json Preview::pending(const Json& now) {
+Json Preview::pending() {
   Json out = Json::array();
   if (!doc_ || !session_->shownPage()) return out;
   auto probe = host_->newDocument();
@@ -438,17 +422,15 @@ Json Preview::pending(const Json& now) {
     for (auto& field : group.fields) field.configValues = std::move(slots[k++]);
   }
 
-  const auto scope = [&](const sim::PropertySet& written, const Json& held, const std::string& configuration) {
+  const auto scope = [&](const sim::PropertySet& written, const std::string& configuration) {
+    const sim::PropertySet* held = scopeOf(*doc_, configuration);
     for (const auto& p : written.all()) {
-      const Json& value = member(held, p.name.c_str());
-      if (value.is_string() && value.get_ref<const std::string&>() == p.value) continue;
+      if (held && held->get(p.name) == p.value) continue;
       out.push_back({{"configuration", configuration}, {"name", p.name}, {"value", p.value}});
     }
   };
-  scope(probe->properties, member(now, "properties"), "");
-  for (const auto& [name, props] : probe->configurationProperties) {
-    scope(props, member(member(now, "configurationProperties"), name.c_str()), name);
-  }
+  scope(probe->properties, "");
+  for (const auto& [name, props] : probe->configurationProperties) scope(props, name);
   return out;
 }
 
@@ -471,12 +453,7 @@ Json Preview::currentState() {
   Json j = Json::object();
   j["instance"] = instance_;
   j["title"] = page ? page->title : std::string();
-  j["page"] = page ? pageJson(*page) : Json(nullptr);
-  Json document = doc_ ? documentJson(*doc_) : Json(nullptr);
-  j["changes"] = changes(document);
-  j["pending"] = pending(document);
-  j["documentChanged"] = doc_ && document != savedDocument_;
-  j["document"] = std::move(document);
+  j["pending"] = pending();
   j["status"] = host_->statusTexts.empty() ? std::string() : host_->statusTexts.back();
   j["messages"] = platform_->messages();
   j["processes"] = processes();
@@ -485,12 +462,91 @@ Json Preview::currentState() {
   return j;
 }
 
+// The document changes only on OK and by the purge: its JSON is built again then, and
+// sent only then.
+void Preview::refreshDocument() {
+  if (!doc_) {
+    shownDocument_ = {{"document", nullptr}, {"changes", Json::array()}, {"documentChanged", false}};
+    return;
+  }
+  if (shownContents_ && sameContents(*shownContents_, *doc_)) return;
+  shownContents_ = contentsOf(*doc_);
+  shownDocument_ = {{"document", documentJson(*doc_)},
+                    {"changes", changes()},
+                    {"documentChanged", !sameContents(savedContents_, *doc_)}};
+  ++documentVersion_;
+}
+
+// What changed on the page since the last state answered: "shown", "groups" and
+// "controls" when it has the same groups and controls, else the whole "page".
+void Preview::pageChanges(const sim::SimPage* page, bool delta, Json& out) const {
+  const auto sameShape = [&] {
+    if (!page || !seen_ || page->groups.size() != seen_->groups.size()) return false;
+    for (std::size_t g = 0; g < page->groups.size(); ++g) {
+      const auto& live = page->groups[g]->controls;
+      const auto& was = seen_->groups[g].controls;
+      if (page->groups[g]->id != seen_->groups[g].group.id || live.size() != was.size()) return false;
+      for (std::size_t c = 0; c < live.size(); ++c) {
+        if (live[c]->id != was[c].id || live[c]->kind != was[c].kind) return false;
+      }
+    }
+    return true;
+  };
+  if (!delta || !sameShape()) {
+    if (delta && !page && !seen_) return;
+    out["page"] = page ? pageJson(*page) : Json(nullptr);
+    return;
+  }
+  if (page->shown != seen_->shown) out["shown"] = page->shown;
+  Json groups = Json::array();
+  Json controls = Json::array();
+  for (std::size_t g = 0; g < page->groups.size(); ++g) {
+    const sim::SimGroup& live = *page->groups[g];
+    const SeenGroup& was = seen_->groups[g];
+    if (live.caption != was.group.caption || live.options != was.group.options) {
+      groups.push_back(changedMembers(groupJson(was.group), groupJson(live), g));
+    }
+    for (std::size_t c = 0; c < live.controls.size(); ++c) {
+      if (sameControl(*live.controls[c], was.controls[c])) continue;
+      controls.push_back(changedMembers(controlJson(was.controls[c]), controlJson(*live.controls[c]), Json::array({g, c})));
+    }
+  }
+  if (!groups.empty()) out["groups"] = std::move(groups);
+  if (!controls.empty()) out["controls"] = std::move(controls);
+}
+
+// The page as a state answered it, kept as copies of its groups and controls.
+void Preview::rememberPage(const sim::SimPage* page) {
+  if (!page) {
+    seen_.reset();
+    return;
+  }
+  SeenPage now{page->shown, {}};
+  now.groups.reserve(page->groups.size());
+  for (const auto& group : page->groups) {
+    SeenGroup g{*group, {}};
+    g.group.controls.clear();
+    g.controls.reserve(group->controls.size());
+    for (const auto& c : group->controls) g.controls.push_back(*c);
+    now.groups.push_back(std::move(g));
+  }
+  seen_ = std::move(now);
+}
+
 Json Preview::answerState(const Json& request) {
+  refreshDocument();
   Json now = currentState();
   const auto since = sinceOf(request);
   const bool delta = since && *since == revision_ && !snapshot_.is_null();
   Json out = delta ? stateDelta(snapshot_, now) : now;
   snapshot_ = std::move(now);
+  const sim::SimPage* page = session_->connected() && host_->page ? host_->page.get() : nullptr;
+  pageChanges(page, delta, out);
+  rememberPage(page);
+  if (!delta || documentVersion_ != answeredDocument_) {
+    for (const auto& [name, value] : shownDocument_.items()) out[name] = value;
+  }
+  answeredDocument_ = documentVersion_;
   out["revision"] = ++revision_;
   out["full"] = !delta;
   out["events"] = events_;

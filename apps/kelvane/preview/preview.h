@@ -92,12 +92,15 @@ class Preview {
   void diagnose();
   void reopen();
   std::optional<std::string> perform(const Command& command);
-  Json changes(const Json& now) const;  // `now`: the document's JSON form
-  Json pending(const Json& now);        // what OK would write that `now` does not hold
+  Json changes() const;  // since the page opened
+  Json pending();        // what OK would write that the document does not hold
   Json processes() const;
   std::string logText() const;
   std::optional<Diagnostic> unmappable() const;
-  Json currentState();
+  Json currentState();  // all but the page and the document
+  void refreshDocument();
+  void pageChanges(const sim::SimPage* page, bool delta, Json& out) const;
+  void rememberPage(const sim::SimPage* page);
   // The state to answer: whole, or only what changed when `since` is the revision of
   // the last state answered.
   Json answerState(const Json& request);
@@ -117,8 +120,12 @@ class Preview {
   std::filesystem::path authorIni_;
   std::shared_ptr<sim::SimHost> host_;
   std::shared_ptr<sim::SimDocument> doc_;
-  Json savedDocument_;         // the document as its file was last read or written
-  Json openedDocument_;        // the document when the page last opened
+  DocumentContents savedContents_;          // the document as its file was last read or written
+  std::unique_ptr<sim::SimDocument> opened_;  // the document when the page last opened
+  std::optional<DocumentContents> shownContents_;  // the document as shownDocument_ holds it
+  Json shownDocument_;                      // its "document", "changes" and "documentChanged"
+  std::int64_t documentVersion_ = 0;        // counts the changes of shownDocument_
+  std::int64_t answeredDocument_ = -1;      // the version the last state answered held
   std::string text_;           // the definition as the author edits it (UTF-8, LF)
   std::string savedText_;      // the definition as Kelvane.ini last held it
   std::string instance_;       // tells a page whether it still talks to the same preview
@@ -130,14 +137,25 @@ class Preview {
   std::ostringstream shown_;     // where show and dump would print; the preview asks for neither
   swAddIn* addin_ = nullptr;     // owned by session_
   std::unique_ptr<LiveSession> session_;
-  Json snapshot_;                // the last state answered
+  Json snapshot_;                // the last state answered, but its page and document
   std::int64_t revision_ = 0;    // its number
+  struct SeenGroup {
+    sim::SimGroup group;  // without its controls
+    std::vector<sim::SimControl> controls;
+  };
+  struct SeenPage {
+    bool shown = false;
+    std::vector<SeenGroup> groups;
+  };
+  std::optional<SeenPage> seen_;  // the page the last state answered showed
 };
 
-// What changed from state `before` to state `after`, both whole: {"full": false} and
-// each member whose value changed. Of a page of the same groups and controls, only
-// "shown", "groups": [{"at": g, member: value}] and "controls": [{"at": [g, c], member:
-// value}] with the members that changed; a page of another shape goes whole.
+// What changed from state `before` to state `after`, both whole but for the page and
+// the document: {"full": false} and each member whose value changed. What OK would
+// write goes as "pendingChanges": {"set": [...], "unset": [{"configuration", "name"}]}.
+// Of a page of the same groups and controls, an answer holds only "shown", "groups":
+// [{"at": g, member: value}] and "controls": [{"at": [g, c], member: value}] with the
+// members that changed; a page of another shape goes whole as "page".
 Json stateDelta(const Json& before, const Json& after);
 
 }  // namespace kelvane::cli

@@ -144,7 +144,7 @@ async function run() {
   await page.keyboard.type('SH-300-L');
   await valueIs(DRAWING_NUMBER, 'SH-300-L-A');
   await valueIs(PART_NUMBER, 'SH-300-L');
-  await until(() => [...document.querySelectorAll('#properties tr.will-change')]
+  await until(() => [...document.querySelectorAll('#properties .prop-row.will-change')]
     .some((r) => r.querySelector('.name').textContent === 'Part_No' && r.querySelector('.pending').textContent === 'SH-300-L'));
   await shot('typed');
 
@@ -222,7 +222,7 @@ async function run() {
   await valueIs(DRAWING_NUMBER, 'SH-400-L-A');
   await page.click('#ok');
   await page.waitForSelector('#closed:not([hidden])');
-  await until(() => [...document.querySelectorAll('#properties tr.changed')]
+  await until(() => [...document.querySelectorAll('#properties .prop-row.changed')]
     .some((r) => r.querySelector('.name').textContent === 'Part_No' && r.querySelector('.value').textContent === 'SH-400-L'));
   await shot('saved');
 

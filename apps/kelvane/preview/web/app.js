@@ -189,7 +189,13 @@ function applyState(a) {
     if (!reshaped) changed = differentControls(before.page, a.page);
   } else {
     for (const [k, v] of Object.entries(a)) {
-      if (!['full', 'shown', 'groups', 'controls'].includes(k)) state[k] = v;
+      if (!['full', 'shown', 'groups', 'controls', 'pendingChanges'].includes(k)) state[k] = v;
+    }
+    if (a.pendingChanges) {
+      const gone = new Set(a.pendingChanges.unset.map((p) => keyOf(p.configuration, p.name)));
+      const set = new Map(a.pendingChanges.set.map((p) => [keyOf(p.configuration, p.name), p]));
+      state.pending = state.pending.filter((p) => !gone.has(keyOf(p.configuration, p.name)) && !set.has(keyOf(p.configuration, p.name)))
+        .concat([...set.values()]);
     }
     reshaped = 'page' in a;
     if (!reshaped && state.page) {
@@ -217,7 +223,9 @@ function applyState(a) {
   }
   if (a.full || 'title' in a) $('page-title').textContent = state.title || 'Kelvane';
   drawEvents(a.events || []);
-  if (a.full || 'document' in a || 'changes' in a || 'pending' in a) drawDocument(a.full || 'document' in a || 'changes' in a);
+  if (a.full || 'document' in a || 'changes' in a || 'pending' in a || a.pendingChanges) {
+    drawDocument(a.full || 'document' in a || 'changes' in a);
+  }
   if (a.full || 'documentChanged' in a) $('save-doc').disabled = !state.documentChanged;
   if (a.full || 'status' in a) $('status').textContent = state.status;
   if (a.full || 'processes' in a) $('processes').replaceChildren(...state.processes.map((p) => make('li', '', p)));
@@ -363,18 +371,21 @@ function updateControl(g, ci) {
   if (!v) return;
   const { row, el } = v;
   const off = !usable(c);
-  row.hidden = !(c.options & VISIBLE);
-  row.title = c.tip || '';
-  row.classList.toggle('off', off);
+  // Only what differs is written: a page of thousands of controls restyles only those.
+  const hidden = !(c.options & VISIBLE);
+  if (row.hidden !== hidden) row.hidden = hidden;
+  if (row.title !== (c.tip || '')) row.title = c.tip || '';
+  if (row.classList.contains('off') !== off) row.classList.toggle('off', off);
   const name = nameOf(c);
+  const label = (e) => { if (e.getAttribute('aria-label') !== name) e.setAttribute('aria-label', name); };
   switch (c.kind) {
     case LABEL:
-      row.textContent = name;
+      if (row.textContent !== name) row.textContent = name;
       break;
     case TEXTBOX:
       // Read-only boxes stay readable and reachable: composites are what a designer reads.
-      el.readOnly = off;
-      el.setAttribute('aria-label', name);
+      if (el.readOnly !== off) el.readOnly = off;
+      label(el);
       // The box the author types in keeps its text while answers to earlier keys come.
       if (!waitingFor('text:' + c.id) && el.value !== c.text) {
         if (document.activeElement === el) {
@@ -387,8 +398,8 @@ function updateControl(g, ci) {
       }
       break;
     case COMBOBOX: {
-      el.disabled = off;
-      el.setAttribute('aria-label', name);
+      if (el.disabled !== off) el.disabled = off;
+      label(el);
       const items = JSON.stringify(c.items);
       if (v.items !== items) {
         v.items = items;
@@ -542,8 +553,18 @@ function tellReplaced(what, all, tail) {
 
 // ---- the document and what the host showed ----------------------------------------------
 
-let rows = new Map();  // "configuration\0name" -> {tr, mark, value, pending}
+// The properties are rows of a grid, a hundred to a block, and blocks out of view are
+// not laid out: a key that changes what OK would write redraws one cell, not a table
+// of thousands of rows.
+let rows = new Map();  // "configuration\0name" -> {tr, pending}
 let pendingKeys = [];
+const BLOCK = 100;
+
+function cell(className, text, role = 'cell') {
+  const c = make('div', className, text);
+  c.setAttribute('role', role);
+  return c;
+}
 
 const keyOf = (configuration, name) => configuration + '\u0000' + name;
 const shownText = (v) => (v === ' ' ? '(blank)' : v === '' ? '(empty)' : v);
@@ -564,19 +585,20 @@ function drawDocument(whole) {
   const addRow = (configuration, name, value) => {
     const k = keyOf(configuration, name);
     if (rows.has(k)) return;
-    const tr = make('tr');
+    const tr = make('div', 'prop-row');
+    tr.setAttribute('role', 'row');
     const change = changed.get(k);
-    const mark = make('td', 'mark');
+    const mark = cell('mark');
     if (change) {
       const removed = change.after === null && value === undefined;
-      tr.className = removed ? 'removed' : 'changed';
+      tr.classList.add(removed ? 'removed' : 'changed');
       mark.append(make('span', '', removed ? '\u2715' : '\u270E'), make('span', 'sr', removed ? 'removed' : 'changed'));
       tr.title = removed ? 'removed since the page opened' : change.before === null ? 'new since the page opened' : 'was: ' + change.before;
     }
-    const valueCell = make('td', 'value', value === undefined ? (change && change.after === null ? change.before : '') : value);
-    const pendingCell = make('td', 'pending');
+    const valueCell = cell('value', value === undefined ? (change && change.after === null ? change.before : '') : value);
+    const pendingCell = cell('pending');
     const row = { tr, pending: pendingCell };
-    tr.append(mark, make('td', 'scope', configuration || 'Document'), make('td', 'name', name), valueCell, pendingCell);
+    tr.append(mark, cell('scope', configuration || 'Document'), cell('name', name), valueCell, pendingCell);
     rows.set(k, row);
     out.push(tr);
   };
@@ -590,7 +612,14 @@ function drawDocument(whole) {
   }
   for (const [k, v] of pending) setPending(rows.get(k), v);
   pendingKeys = [...pending.keys()];
-  $('properties').tBodies[0].replaceChildren(...out);
+  const blocks = [];
+  for (let i = 0; i < out.length; i += BLOCK) {
+    const block = make('div', 'block');
+    block.setAttribute('role', 'rowgroup');
+    block.append(...out.slice(i, i + BLOCK));
+    blocks.push(block);
+  }
+  $('property-rows').replaceChildren(...blocks);
 }
 
 function setPending(row, value) {
