@@ -6,7 +6,8 @@
 //     shows the other configuration's value in the last text box of the page;
 //   - keys lost: keys typed as fast as Chromium takes them, against what the server
 //     holds once it is quiet;
-//   - bytes: the answers' bodies per key and per switch, and the whole state.
+//   - bytes: the answers' bodies per key and per switch, as JSON and as sent (the
+//     server compresses them when the browser asks), and the whole state.
 // Writes one JSON file for scripts/bench_report.py. Not a test: it reports, and
 // fails only when it cannot measure.
 //
@@ -138,7 +139,8 @@ async function measure(page) {
   // The answers' sizes from the page's own resource timing: watching them through the
   // debugging protocol would slow every answer down.
   const answerBytes = () => page.evaluate(() => performance.getEntriesByType('resource')
-    .filter((e) => e.name.endsWith('/api/event')).map((e) => e.encodedBodySize));
+    .filter((e) => e.name.endsWith('/api/event')).map((e) => [e.decodedBodySize, e.encodedBodySize]));
+  const sizes = (entries) => ({ json: summary(entries.map((e) => e[0])), wire: summary(entries.map((e) => e[1])) });
   const seen = (await answerBytes()).length;
 
   // Typing into Part Number 0 (control 0: group g's field f is g x 1000 + f); Drawing
@@ -185,7 +187,7 @@ async function measure(page) {
   const shown = await page.$eval(PLAIN, (e) => e.value);
   let same = 0;
   while (held && same < burst.length && held[same] === burst[same]) same++;
-  const whole = await page.evaluate(async () => (await (await fetch('/api/state')).text()).length);
+  const whole = await page.evaluate(async () => new TextEncoder().encode(await (await fetch('/api/state')).text()).length);
   return {
     page: { groups: GROUPS, fields: GROUPS * FIELDS, configurations: CONFIGS, controls },
     typing_interval_ms: TYPING_INTERVAL_MS,
@@ -194,7 +196,7 @@ async function measure(page) {
     keys_typed: burst.length,
     keys_lost: burst.length - same + Math.max(0, (held ?? '').length - burst.length),
     burst_shown_in_the_box: shown === burst,
-    bytes: { key: summary(keyBytes), switch: summary(switchBytes), whole_state: whole },
+    bytes: { key: sizes(keyBytes), switch: sizes(switchBytes), whole_state: whole },
   };
 }
 

@@ -11,7 +11,7 @@ const LABEL = 1, CHECKBOX = 2, BUTTON = 3, TEXTBOX = 5, COMBOBOX = 7;
 const CONFIG_COMBO = 10002, USE_CONFIGS = 10003;
 const TOOLS = { 20001: 'Reset All Fields', 20002: 'Load Default Values', 20003: 'Purge Doc CP Fields',
                 20004: 'Edit Kelvane.ini file' };
-const EDIT_INI = 20004;
+const PURGE = 20003, EDIT_INI = 20004;
 
 const $ = (id) => document.getElementById(id);
 const make = (tag, className, text) => {
@@ -86,9 +86,15 @@ async function pump() {
     }
     queue.shift();
     document.body.dataset.pending = String(queue.length);
-    if (result.ok) {
-      const s = result.json && typeof result.json.revision === 'number' ? result.json : result.json && result.json.state;
-      if (s && typeof s.revision === 'number') applyState(s);
+    try {
+      if (result.ok) {
+        const s = result.json && typeof result.json.revision === 'number' ? result.json : result.json && result.json.state;
+        if (s && typeof s.revision === 'number') applyState(s);
+      }
+    } catch (e) {
+      // The queue goes on; the fault is shown, and reported as the page's own.
+      notice('The page could not draw an answer: ' + e.message, true);
+      setTimeout(() => { throw e; });
     }
     for (const r of job.resolvers) r(result);
   }
@@ -517,7 +523,11 @@ function tellWhatHappened(event, answer) {
       pageNotice(`Edit Kelvane.ini file: the add-in would start ${quoted(started)}. Edit the definition here instead.`);
     }
     source.focus();
-  } else if (event.type === 'press' && event.id in TOOLS && event.id !== EDIT_INI) {
+  } else if (event.type === 'press' && event.id === PURGE) {
+    const gone = state.changes.filter((c) => c.after === null).length;
+    pageNotice(`Purge Doc CP Fields: the document lacks ${plural(gone, 'property', 'properties')} it had when the page ` +
+               `opened; the page still shows its values, and OK writes them again.${onStatus}`);
+  } else if (event.type === 'press' && event.id in TOOLS) {
     tellReplaced(TOOLS[event.id], false, onStatus);
   } else if (event.type === 'check' && event.id === USE_CONFIGS) {
     tellReplaced(`Use Configurations ${event.checked ? 'ticked' : 'cleared'}: the values were read again from the document`, false, onStatus);
