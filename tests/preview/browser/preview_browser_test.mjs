@@ -187,6 +187,23 @@ async function run() {
   await accessible('the page with a diagnostic');
   await shot('broken');
 
+  step = 'find in the editor; lines coloured by kind';
+  await page.focus('#source');
+  await page.keyboard.down('Control');
+  await page.keyboard.press('f');
+  await page.keyboard.up('Control');
+  await page.waitForSelector('#find:not([hidden])');
+  await page.keyboard.type('[Revision]');
+  await until(() => document.querySelector('#find-count').textContent === '1 of 1');
+  await page.keyboard.press('Escape');
+  const found = await page.evaluate(() => document.activeElement.id === 'source' &&
+    document.activeElement.value.slice(document.activeElement.selectionStart, document.activeElement.selectionEnd));
+  if (found !== '[Revision]') throw new Error(`Escape from find leaves "${found}" selected in the editor`);
+  const kinds = await page.$$eval('#highlight span', (ss) => [...new Set(ss.map((e) => e.className))].sort().join(' '));
+  for (const kind of ['k-comment', 'k-header', 'k-option', 'k-caption', 'k-part', 'k-entry', 'k-code']) {
+    if (!kinds.split(' ').includes(kind)) throw new Error(`no line coloured as ${kind}: ${kinds}`);
+  }
+
   step = 'reach the diagnostic by keyboard and follow it';
   await page.focus('#source');
   await page.keyboard.down('Shift');
@@ -232,7 +249,10 @@ async function run() {
   await page.click('.control[data-id="20004"] button');
   await until(() => document.activeElement.id === 'source');
   const edit = await page.$eval('#page-notice-text', (e) => e.textContent);
-  if (!edit.includes(addinDir) || edit.includes('kelvane-preview-')) throw new Error(`the notice says "${edit}"`);
+  // The author's folder, however the program writes its path, not the scratch copy's.
+  if (!edit.includes(path.basename(work)) || !edit.includes('Kelvane.ini') || edit.includes('kelvane-preview-')) {
+    throw new Error(`the notice says "${edit}"`);
+  }
 
   step = 'save the document';
   await until(() => !document.querySelector('#save-doc').disabled);
@@ -278,6 +298,16 @@ async function run() {
   await page.keyboard.up('Control');
   await until((t) => document.querySelector('#source').value === t, source);
   if (pageErrors.length) throw new Error('the page raised: ' + pageErrors.join('; '));
+
+  step = 'a narrow window: page, definition and document stacked, nothing sideways';
+  await page.setViewport({ width: 390, height: 844 });
+  const layout = await page.evaluate(() => ({
+    width: document.documentElement.scrollWidth,
+    tops: ['#manager', '#definition', '#document'].map((s) => document.querySelector(s).getBoundingClientRect().top),
+  }));
+  if (layout.width > 390) throw new Error(`at 390 px the page needs ${layout.width} px`);
+  if (!(layout.tops[0] < layout.tops[1] && layout.tops[1] < layout.tops[2])) throw new Error(`the panes are not stacked: ${layout.tops}`);
+  await page.screenshot({ path: path.join(shots, 'narrow.png'), fullPage: true });
 
   step = 'stop the server';
   if ((await stopServer(server, STEP_MS)) !== 0) throw new Error('the server did not stop cleanly');

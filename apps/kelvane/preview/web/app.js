@@ -878,21 +878,21 @@ function drawColours() {
 // The page keeps its own history of the text, so that undo also takes back what the
 // page itself put into the editor (a restored definition) and survives its updates.
 
-const history = { undo: [], redo: [], at: 0, kind: '' };
+const edits = { undo: [], redo: [], at: 0, kind: '' };
 
 const snapshot = () => ({ text: source.value, start: source.selectionStart, end: source.selectionEnd });
 
 function remember(kind) {
   const now = Date.now();
-  const top = history.undo[history.undo.length - 1];
+  const top = edits.undo[edits.undo.length - 1];
   // A run of typing is one step; a pause, a line break or another kind of edit starts the next.
-  if (!top || now - history.at > 800 || kind !== history.kind || kind === 'break') {
-    history.undo.push(snapshot());
-    if (history.undo.length > 500) history.undo.shift();
+  if (!top || now - edits.at > 800 || kind !== edits.kind || kind === 'break') {
+    edits.undo.push(snapshot());
+    if (edits.undo.length > 500) edits.undo.shift();
   }
-  history.at = now;
-  history.kind = kind;
-  history.redo = [];
+  edits.at = now;
+  edits.kind = kind;
+  edits.redo = [];
 }
 
 function restore(from, to) {
@@ -901,15 +901,15 @@ function restore(from, to) {
   to.push(snapshot());
   source.value = s.text;
   source.setSelectionRange(s.start, s.end);
-  history.kind = '';
+  edits.kind = '';
   edited();
 }
 
 source.addEventListener('beforeinput', (e) => {
   if (e.inputType === 'historyUndo' || e.inputType === 'historyRedo') {
     e.preventDefault();
-    restore(e.inputType === 'historyUndo' ? history.undo : history.redo,
-            e.inputType === 'historyUndo' ? history.redo : history.undo);
+    restore(e.inputType === 'historyUndo' ? edits.undo : edits.redo,
+            e.inputType === 'historyUndo' ? edits.redo : edits.undo);
     return;
   }
   const kind = e.inputType === 'insertLineBreak' || e.inputType === 'insertFromPaste' ? 'break'
@@ -926,7 +926,7 @@ function setEditorText(text) {
 
 // ---- find ------------------------------------------------------------------------------
 
-const find = { matches: [], current: -1 };
+const finder = { matches: [], current: -1 };
 
 function openFind() {
   const bar = $('find');
@@ -942,29 +942,29 @@ function closeFind() {
   $('find').hidden = true;
   $('marks').innerHTML = '';
   source.focus();
-  const m = find.matches[find.current];
+  const m = finder.matches[finder.current];
   if (m !== undefined) source.setSelectionRange(m, m + $('find-text').value.length);
 }
 
 function search(from) {
   const query = $('find-text').value.toLowerCase();
   const text = source.value.toLowerCase();
-  find.matches = [];
-  if (query) for (let at = text.indexOf(query); at >= 0; at = text.indexOf(query, at + query.length)) find.matches.push(at);
-  find.current = find.matches.length ? Math.max(0, find.matches.findIndex((m) => m >= from)) : -1;
+  finder.matches = [];
+  if (query) for (let at = text.indexOf(query); at >= 0; at = text.indexOf(query, at + query.length)) finder.matches.push(at);
+  finder.current = finder.matches.length ? Math.max(0, finder.matches.findIndex((m) => m >= from)) : -1;
   showMatch();
 }
 
 function step(by) {
-  if (!find.matches.length) return;
-  find.current = (find.current + by + find.matches.length) % find.matches.length;
+  if (!finder.matches.length) return;
+  finder.current = (finder.current + by + finder.matches.length) % finder.matches.length;
   showMatch();
 }
 
 function showMatch() {
-  const n = find.matches.length;
-  $('find-count').textContent = $('find-text').value ? (n ? `${find.current + 1} of ${n}` : 'no match') : '';
-  const m = find.matches[find.current];
+  const n = finder.matches.length;
+  $('find-count').textContent = $('find-text').value ? (n ? `${finder.current + 1} of ${n}` : 'no match') : '';
+  const m = finder.matches[finder.current];
   if (m !== undefined) {
     const line = source.value.slice(0, m).split('\n').length - 1;
     const top = line * lineHeight();
@@ -982,15 +982,15 @@ function drawMatches() {
   const text = source.value;
   let html = '';
   let at = 0;
-  find.matches.forEach((m, i) => {
-    html += escapeHtml(text.slice(at, m)) + `<mark class="${i === find.current ? 'current' : ''}">` +
+  finder.matches.forEach((m, i) => {
+    html += escapeHtml(text.slice(at, m)) + `<mark class="${i === finder.current ? 'current' : ''}">` +
       escapeHtml(text.slice(m, m + length)) + '</mark>';
     at = m + length;
   });
   $('marks').innerHTML = html + escapeHtml(text.slice(at)) + '\n ';
 }
 
-$('find-text').addEventListener('input', () => search(find.matches[find.current] ?? source.selectionStart));
+$('find-text').addEventListener('input', () => search(finder.matches[finder.current] ?? source.selectionStart));
 $('find-text').addEventListener('keydown', (e) => {
   if (e.key === 'Enter') {
     e.preventDefault();
@@ -1050,10 +1050,10 @@ source.addEventListener('keydown', (e) => {
     openFind();
   } else if (key === 'z' && !e.shiftKey) {
     e.preventDefault();
-    restore(history.undo, history.redo);
+    restore(edits.undo, edits.redo);
   } else if (key === 'y' || (key === 'z' && e.shiftKey)) {
     e.preventDefault();
-    restore(history.redo, history.undo);
+    restore(edits.redo, edits.undo);
   } else if (key === 's') {
     e.preventDefault();
     saveDefinition();
