@@ -448,7 +448,7 @@ function focusedControl() {
   if (!e || !$('manager').contains(e)) return null;
   const row = e.closest('.control');
   const key = row ? row.dataset.id + '/' + row.dataset.kind : null;
-  return { element: e, key, at: key ? where.get(key) : null };
+  return { element: e, key };
 }
 
 const focusable = (e) => e && e.isConnected && !e.disabled && !e.closest('[hidden]') && !e.closest('.collapsed .group-body');
@@ -1013,7 +1013,7 @@ function sendDefinition() {
   clearTimeout(definitionTimer);
   definitionTimer = null;
   let sent = null;
-  const before = new Map(typed);
+  const typedBefore = typed.size > 0;
   return request('PUT', '/api/definition', () => {
     sent = source.value;
     return { text: sent, since: revision };
@@ -1025,7 +1025,7 @@ function sendDefinition() {
     if (r.json.definition.valid && state.page) {
       expanded = new Map();
       view.forEach((_, g) => updateGroup(g));
-      if (before.size) tellReplaced('The definition reads: the page was opened again', true, '');
+      if (typedBefore) tellReplaced('The definition reads: the page was opened again', true, '');
     }
   });
 }
