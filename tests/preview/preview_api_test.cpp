@@ -334,6 +334,48 @@ TEST_F(PreviewApi, AnswersCarryWhatChangedSinceTheStateThePageHolds) {
   EXPECT_FALSE(call("GET", "/api/definition").body["unsaved"]);
 }
 
+// The pending column is what OK then writes, configuration by configuration.
+TEST_F(PreviewApi, WhatOkWouldWriteIsWhatOkWrites) {
+  start("shaft.json");
+  ASSERT_EQ(event({{"type", "text"}, {"id", kPartNumber}, {"text", "SH-700-L"}}).status, 200);
+  ASSERT_EQ(event({{"type", "select"}, {"id", 10002}, {"index", 0}}).status, 200);
+  ASSERT_EQ(event({{"type", "select"}, {"id", kRevision}, {"index", 2}}).status, 200);
+  const Json pending = call("GET", "/api/state").body["pending"];
+  ASSERT_FALSE(pending.empty());
+  const Answer closed = event({{"type", "ok"}});
+  ASSERT_EQ(closed.status, 200);
+  const Json& doc = closed.body["document"];
+  for (const auto& p : pending) {
+    const std::string configuration = p["configuration"];
+    const Json& scope = configuration.empty() ? doc["properties"] : doc["configurationProperties"][configuration];
+    EXPECT_EQ(scope[p["name"].get<std::string>()], p["value"]) << p;
+  }
+  EXPECT_EQ(doc["configurationProperties"]["Long"]["Part_No"], "SH-700-L");
+  EXPECT_EQ(doc["configurationProperties"]["Short"]["Rev"], "Rev C");
+}
+
+TEST(PreviewStateDelta, HoldsOnlyWhatChanged) {
+  const Json before = Json::parse(R"({"status": "a", "log": "x", "pending": [
+      {"configuration": "", "name": "P", "value": "1"}, {"configuration": "K", "name": "Q", "value": "2"}]})");
+  const struct {
+    const char* after;
+    const char* delta;
+  } cases[] = {
+      {R"({"status": "a", "log": "x", "pending": [{"configuration": "", "name": "P", "value": "1"},
+          {"configuration": "K", "name": "Q", "value": "2"}]})",
+       R"({"full": false})"},
+      {R"({"status": "b", "log": "x", "pending": [{"configuration": "K", "name": "Q", "value": "3"},
+          {"configuration": "K", "name": "R", "value": ""}]})",
+       R"({"full": false, "status": "b", "pendingChanges": {
+          "set": [{"configuration": "K", "name": "Q", "value": "3"}, {"configuration": "K", "name": "R", "value": ""}],
+          "unset": [{"configuration": "", "name": "P"}]}})"},
+      {R"({"status": "a", "log": "y", "messages": ["m"], "pending": []})",
+       R"({"full": false, "log": "y", "messages": ["m"], "pendingChanges": {"set": [],
+          "unset": [{"configuration": "", "name": "P"}, {"configuration": "K", "name": "Q"}]}})"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(stateDelta(before, Json::parse(c.after)), Json::parse(c.delta)) << c.after;
+}
+
 TEST_F(PreviewApi, TheEditorCommandNamesTheAuthorsFolderAndDiagnosticsNameTheirLineOnce) {
   start();
   const Answer edited = event({{"type", "press"}, {"id", 20004}});
