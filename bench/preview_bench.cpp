@@ -65,16 +65,20 @@ struct Inputs {
   }
 };
 
-cli::Json typing(int id, std::int64_t n) {
-  return {{"type", "text"}, {"id", id}, {"text", n % 2 ? "A-100" : "B-200"}};
+// Each event names the state the page holds, as the page does: the answer carries what
+// changed since.
+cli::Json typing(int id, std::int64_t n, const cli::Json& since) {
+  return {{"type", "text"}, {"id", id}, {"text", n % 2 ? "A-100" : "B-200"}, {"since", since}};
 }
 
 void BM_PreviewEvent(benchmark::State& state) {
   Inputs inputs(static_cast<int>(state.range(0)));
   cli::Preview preview(inputs.options());
+  cli::Json since = preview.state()["revision"];
   std::int64_t n = 0;
   for (auto _ : state) {
-    const cli::Answer a = preview.event(typing(inputs.textBox, n++));
+    const cli::Answer a = preview.event(typing(inputs.textBox, n++, since));
+    since = a.body["revision"];
     std::string body = a.body.dump(-1, ' ', false, cli::Json::error_handler_t::replace);
     if (a.status != 200) state.SkipWithError(body.c_str());
     benchmark::DoNotOptimize(body);
@@ -91,10 +95,15 @@ void BM_PreviewRoundTrip(benchmark::State& state) {
   client.set_keep_alive(true);
   client.set_tcp_nodelay(true);  // as browsers do
   client.set_read_timeout(10);
+  cli::Json since = cli::Json::parse(client.Get("/api/state")->body)["revision"];
   std::int64_t n = 0;
   for (auto _ : state) {
-    auto r = client.Post("/api/event", typing(inputs.textBox, n++).dump(), "application/json");
-    if (!r || r->status != 200) state.SkipWithError("the event was not answered");
+    auto r = client.Post("/api/event", typing(inputs.textBox, n++, since).dump(), "application/json");
+    if (!r || r->status != 200) {
+      state.SkipWithError("the event was not answered");
+      break;
+    }
+    since = cli::Json::parse(r->body)["revision"];
   }
   server.stop();
   listening.join();

@@ -40,6 +40,8 @@ PARSE_SCALING_LIMIT = 1.15  # per line at 32k lines against 1k
 CHECK_VS_OPEN_LIMIT = 3.0
 DOCUMENT_VS_PLAIN_LIMIT = 2.0  # the 1,000 x 100 document against plain JSON
 PREVIEW_LIMITS_MS = {0: 5.0, 1000: 100.0}  # wall clock, by page (0: the example)
+BROWSER_KEY_MS = 100.0     # key to composite shown, in Chromium, median
+BROWSER_SWITCH_MS = 300.0  # configuration switch, in Chromium, median
 
 
 def load(path):
@@ -388,6 +390,35 @@ def preview_table(preview, run):
     return "\n".join(lines)
 
 
+# ---- the preview in Chromium ----
+
+def kib(n):
+    return f"{n / 1024:.1f} KiB" if n >= 1024 else f"{n:.0f} B"
+
+
+def browser_table(browser, run):
+    p = browser["page"]
+    key, switch = browser["key_to_composite_ms"], browser["configuration_switch_ms"]
+    lines = [run.heading(f"{browser['chromium']}, one run of each measure; wall-clock time in the page"), "",
+             f"Page: {p['groups']} groups, {p['fields']} fields, {p['configurations']} configurations, "
+             f"{p['controls']} controls; keys typed every {browser['typing_interval_ms']} ms.", "",
+             "| measure | median | 90th percentile | largest | samples | target | met |",
+             "|---|---:|---:|---:|---:|---:|---|",
+             f"| key to composite shown | {key['median']:.0f} ms | {key['p90']:.0f} ms | {key['max']:.0f} ms | "
+             f"{key['samples']} | {BROWSER_KEY_MS:g} ms | {check(key['median'] < BROWSER_KEY_MS)} |",
+             f"| configuration switch | {switch['median']:.0f} ms | {switch['p90']:.0f} ms | {switch['max']:.0f} ms | "
+             f"{switch['samples']} | {BROWSER_SWITCH_MS:g} ms | {check(switch['median'] < BROWSER_SWITCH_MS)} |",
+             f"| keys lost, of {browser['keys_typed']} typed at once | {browser['keys_lost']} | | | | 0 | "
+             f"{check(browser['keys_lost'] == 0 and browser['burst_shown_in_the_box'])} |",
+             "", "| answer | JSON, median | JSON, largest | sent, median | sent, largest |", "|---|---:|---:|---:|---:|"]
+    for what, label in (("key", "a key"), ("switch", "a configuration switch")):
+        b = browser["bytes"][what]
+        lines.append(f"| {label} | {kib(b['json']['median'])} | {kib(b['json']['max'])} | "
+                     f"{kib(b['wire']['median'])} | {kib(b['wire']['max'])} |")
+    lines.append(f"| the whole state (opening, reconnecting) | {kib(browser['bytes']['whole_state'])} | | | |")
+    return "\n".join(lines)
+
+
 # ---- sessions ----
 
 def sessions_table(sessions, run):
@@ -421,7 +452,7 @@ def replace_section(text, name, body):
 def results_of_run(perf, run):
     """name -> the JSON of docs/perf/NAME.json when it was written in this run."""
     found = {}
-    for name in ("parser", "page", "document", "preview", "memory", "sessions"):
+    for name in ("parser", "page", "document", "preview", "preview_browser", "memory", "sessions"):
         path = os.path.join(perf, name + ".json")
         if not os.path.exists(path):
             print(f"bench_report: {path} is missing; its figures are left out")
@@ -442,7 +473,7 @@ def tables(args):
     found = results_of_run(args.perf, run)
     missing = "Not measured in this run."
     sections = {name: missing for name in ("parser", "page", "event", "memory", "documents", "preview",
-                                           "sessions")}
+                                           "preview-browser", "sessions")}
     worst = {}
     if "parser" in found:
         sections["parser"] = parser_tables(found["parser"], run)
@@ -456,6 +487,8 @@ def tables(args):
         sections["documents"] = document_tables(found["document"], run)
     if "preview" in found:
         sections["preview"] = preview_table(found["preview"], run)
+    if "preview_browser" in found:
+        sections["preview-browser"] = browser_table(found["preview_browser"], run)
     if "sessions" in found:
         sections["sessions"] = sessions_table(found["sessions"], run)
 

@@ -91,6 +91,7 @@ CheckReport checkDefinition(const std::string& folder, const std::string& file, 
   report.read = result.read();
   if (!report.read) {
     report.messages = {pagedef::lineErrorText(result.error->line)};
+    report.reason = result.error->reason;
     report.lines = readLines(platform, file);
     if (static_cast<std::size_t>(result.error->line) < report.lines.size()) report.errorLine = result.error->line;
     return report;

@@ -25,6 +25,7 @@ struct CheckReport {
   bool read = false;                  // the add-in's parser accepted the file
   std::vector<std::string> messages;  // the parser's message boxes when it did not
   std::optional<int> errorLine;       // the line its line error names
+  std::string reason;                 // why the parser stopped at that line
   pagedef::PageDefinition model;      // what it built
   std::vector<IniWarning> warnings;   // when it read
   std::vector<std::string> lines;     // the file's lines as the parser read them

@@ -159,6 +159,17 @@ void IniWarnings::field(int line, pagedef::FieldRef at, std::string_view default
                    " is no placeholder, so it is taken as literal text" +
                    nearMissAmong(std::string(defaultColumn), kPlaceholders));
   }
+  unclosedComposite(line, caption, defaultColumn);
+}
+
+// "<" opens a composite only when ">" closes the column; otherwise the formula is
+// the field's literal default, which the author hardly meant.
+void IniWarnings::unclosedComposite(int line, std::string_view caption, std::string_view defaultColumn) {
+  if (defaultColumn.empty() || defaultColumn.front() != '<' || (defaultColumn.size() >= 2 && defaultColumn.back() == '>')) {
+    return;
+  }
+  warn(line, "the default " + inQuotes(defaultColumn) + " of " + inQuotes(caption) +
+                 " opens a composite with \"<\" that no \">\" closes at its end, so it is taken as literal text");
 }
 
 void IniWarnings::composite(int line, std::int16_t index) { composites_.push_back({line, "", index}); }

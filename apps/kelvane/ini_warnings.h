@@ -52,6 +52,7 @@ class IniWarnings : public pagedef::ParseObserver {
   };
 
   void warn(int line, std::string text) { warnings_.push_back({line, std::move(text)}); }
+  void unclosedComposite(int line, std::string_view caption, std::string_view defaultColumn);
   void headerWarnings();
   void compositeWarnings();
   void compositeOrderWarnings();

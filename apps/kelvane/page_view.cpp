@@ -65,27 +65,38 @@ void showPage(std::ostream& out, const sim::SimPage* page) {
   }
 }
 
+Json controlJson(const sim::SimControl& c) {
+  return {{"id", c.id},
+          {"kind", c.kind},
+          {"caption", c.caption},
+          {"alignment", c.align},
+          {"options", c.options},
+          {"tip", c.tip},
+          {"text", shownText(c)},
+          {"items", c.items},
+          {"selection", c.selection},
+          {"enabled", c.enabled},
+          {"checked", c.checked}};
+}
+
+bool sameControl(const sim::SimControl& a, const sim::SimControl& b) {
+  return a.id == b.id && a.kind == b.kind && a.caption == b.caption && a.align == b.align && a.options == b.options &&
+         a.tip == b.tip && shownText(a) == shownText(b) && a.items == b.items && a.selection == b.selection &&
+         a.enabled == b.enabled && a.checked == b.checked;
+}
+
+Json groupJson(const sim::SimGroup& group) {
+  return {{"id", group.id}, {"caption", group.caption}, {"options", group.options}};
+}
+
 Json pageJson(const sim::SimPage& page) {
   Json groups = Json::array();
   for (const auto& group : page.groups) {
     Json controls = Json::array();
-    for (const auto& c : group->controls) {
-      controls.push_back({{"id", c->id},
-                          {"kind", c->kind},
-                          {"caption", c->caption},
-                          {"alignment", c->align},
-                          {"options", c->options},
-                          {"tip", c->tip},
-                          {"text", shownText(*c)},
-                          {"items", c->items},
-                          {"selection", c->selection},
-                          {"enabled", c->enabled},
-                          {"checked", c->checked}});
-    }
-    groups.push_back({{"id", group->id},
-                      {"caption", group->caption},
-                      {"options", group->options},
-                      {"controls", std::move(controls)}});
+    for (const auto& c : group->controls) controls.push_back(controlJson(*c));
+    Json g = groupJson(*group);
+    g["controls"] = std::move(controls);
+    groups.push_back(std::move(g));
   }
   return {{"shown", page.shown}, {"groups", std::move(groups)}};
 }

@@ -243,7 +243,8 @@ TEST_F(PreviewApi, ABrokenDefinitionIsDiagnosedAndAFixedOneReopensThePage) {
   ASSERT_EQ(broken.status, 200);
   EXPECT_FALSE(broken.body["definition"]["valid"]);
   EXPECT_EQ(broken.body["definition"]["diagnostics"],
-            Json::parse(R"([{"severity":"error","line":3,"text":"Error caused by line 3 of Kelvane.ini"}])"));
+            Json::parse(R"([{"severity":"error","line":3,"text":"not a 16-bit number: 'many'",
+                             "message":"Error caused by line 3 of Kelvane.ini"}])"));
   EXPECT_EQ(control(broken.body["state"], kPartNumber, kText)["text"], "typed") << "the page stays as it was";
 
   const Answer warned = call("PUT", "/api/definition", Json({{"text", ":USE_CONFIGS = Yes\n[Groups]\nA\n[A]\nX\n"}}).dump());
@@ -284,6 +285,110 @@ TEST_F(PreviewApi, SavingTheDefinitionWritesWindows1252WithCrLfOrRefusesWhatItCa
       EXPECT_EQ(a.body, c.refusal);
     }
   }
+}
+
+// An event answered against the last state holds only what changed; one against an
+// older state, or none, gets the whole state.
+TEST_F(PreviewApi, AnswersCarryWhatChangedSinceTheStateThePageHolds) {
+  start();
+  const Answer whole = call("GET", "/api/state");
+  ASSERT_TRUE(whole.body["full"]);
+  const Json::number_integer_t first = whole.body["revision"];
+  const std::size_t wholeBytes = whole.body.dump().size();
+
+  const Answer typed = event({{"type", "text"}, {"id", kPartNumber}, {"text", "A-100"}, {"since", first}});
+  ASSERT_EQ(typed.status, 200);
+  EXPECT_FALSE(typed.body["full"]);
+  EXPECT_EQ(typed.body["revision"], first + 1);
+  for (const char* unchanged : {"page", "document", "changes", "messages", "log", "title", "instance"}) {
+    EXPECT_FALSE(typed.body.contains(unchanged)) << unchanged;
+  }
+  // The typed box and the composite that reads it (groups 0 and 1 are Configurations
+  // and Identification; each field has its label first).
+  EXPECT_EQ(typed.body["controls"], Json::parse(R"([{"at":[1,1],"text":"A-100"},{"at":[1,7],"text":"A-100-A"}])"));
+  EXPECT_LT(typed.body.dump().size() * 10, wholeBytes) << typed.body;
+  bool pendingPartNumber = false;
+  for (const auto& p : typed.body["pendingChanges"]["set"]) pendingPartNumber |= p == Json({{"configuration", ""}, {"name", "Part_No"}, {"value", "A-100"}});
+  EXPECT_TRUE(pendingPartNumber) << typed.body["pending"];
+
+  const Answer stale = event({{"type", "text"}, {"id", kPartNumber}, {"text", "A-200"}, {"since", first}});
+  EXPECT_TRUE(stale.body["full"]);
+  EXPECT_EQ(control(stale.body, kDrawingNumber, kText)["text"], "A-200-A");
+
+  const Answer closed = event({{"type", "ok"}, {"since", stale.body["revision"]}});
+  EXPECT_FALSE(closed.body["full"]);
+  EXPECT_EQ(closed.body["pendingChanges"]["set"], Json::array()) << "nothing is left for OK to write";
+  EXPECT_FALSE(closed.body["pendingChanges"]["unset"].empty());
+  EXPECT_EQ(closed.body["document"]["properties"]["Part_No"], "A-200");
+  EXPECT_EQ(closed.body["events"].back(), Json({{"kind", "status"}, {"text", "Thank you for using Kelvane"}}));
+
+  // A new definition goes back without its text, and reopens the page.
+  const Answer defined = call("PUT", "/api/definition",
+                              Json({{"text", "[Groups]\nA\n[A]\nX\n"}, {"since", closed.body["revision"]}}).dump());
+  EXPECT_FALSE(defined.body["definition"].contains("text"));
+  EXPECT_TRUE(defined.body["definition"]["unsaved"]);
+  EXPECT_EQ(defined.body["definition"]["instance"], whole.body["instance"]);
+  EXPECT_EQ(defined.body["state"]["page"]["groups"][1]["caption"], "A") << "another shape goes whole";
+  EXPECT_TRUE(call("GET", "/api/definition").body["unsaved"]);
+  ASSERT_EQ(call("POST", "/api/save/definition").status, 200);
+  EXPECT_FALSE(call("GET", "/api/definition").body["unsaved"]);
+}
+
+// The pending column is what OK then writes, configuration by configuration.
+TEST_F(PreviewApi, WhatOkWouldWriteIsWhatOkWrites) {
+  start("shaft.json");
+  ASSERT_EQ(event({{"type", "text"}, {"id", kPartNumber}, {"text", "SH-700-L"}}).status, 200);
+  ASSERT_EQ(event({{"type", "select"}, {"id", 10002}, {"index", 0}}).status, 200);
+  ASSERT_EQ(event({{"type", "select"}, {"id", kRevision}, {"index", 2}}).status, 200);
+  const Json pending = call("GET", "/api/state").body["pending"];
+  ASSERT_FALSE(pending.empty());
+  const Answer closed = event({{"type", "ok"}});
+  ASSERT_EQ(closed.status, 200);
+  const Json& doc = closed.body["document"];
+  for (const auto& p : pending) {
+    const std::string configuration = p["configuration"];
+    const Json& scope = configuration.empty() ? doc["properties"] : doc["configurationProperties"][configuration];
+    EXPECT_EQ(scope[p["name"].get<std::string>()], p["value"]) << p;
+  }
+  EXPECT_EQ(doc["configurationProperties"]["Long"]["Part_No"], "SH-700-L");
+  EXPECT_EQ(doc["configurationProperties"]["Short"]["Rev"], "Rev C");
+}
+
+TEST(PreviewStateDelta, HoldsOnlyWhatChanged) {
+  const Json before = Json::parse(R"({"status": "a", "log": "x", "pending": [
+      {"configuration": "", "name": "P", "value": "1"}, {"configuration": "K", "name": "Q", "value": "2"}]})");
+  const struct {
+    const char* after;
+    const char* delta;
+  } cases[] = {
+      {R"({"status": "a", "log": "x", "pending": [{"configuration": "", "name": "P", "value": "1"},
+          {"configuration": "K", "name": "Q", "value": "2"}]})",
+       R"({"full": false})"},
+      {R"({"status": "b", "log": "x", "pending": [{"configuration": "K", "name": "Q", "value": "3"},
+          {"configuration": "K", "name": "R", "value": ""}]})",
+       R"({"full": false, "status": "b", "pendingChanges": {
+          "set": [{"configuration": "K", "name": "Q", "value": "3"}, {"configuration": "K", "name": "R", "value": ""}],
+          "unset": [{"configuration": "", "name": "P"}]}})"},
+      {R"({"status": "a", "log": "y", "messages": ["m"], "pending": []})",
+       R"({"full": false, "log": "y", "messages": ["m"], "pendingChanges": {"set": [],
+          "unset": [{"configuration": "", "name": "P"}, {"configuration": "K", "name": "Q"}]}})"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(stateDelta(before, Json::parse(c.after)), Json::parse(c.delta)) << c.after;
+}
+
+TEST_F(PreviewApi, TheEditorCommandNamesTheAuthorsFolderAndDiagnosticsNameTheirLineOnce) {
+  start();
+  const Answer edited = event({{"type", "press"}, {"id", 20004}});
+  const std::string line = edited.body["processes"][0];
+  EXPECT_NE(line.find(fs::absolute(folder_).lexically_normal().string() + "\\Kelvane.ini"), std::string::npos) << line;
+  EXPECT_EQ(line.find("kelvane-preview-"), std::string::npos) << line;
+
+  const Answer a = call("PUT", "/api/definition", Json({{"text", "[Groups]\nA\n[A]\nMa\xC3\x9F \xCE\xA9;x\n"}}).dump());
+  EXPECT_EQ(a.body["definition"]["diagnostics"],
+            Json::parse(R"([{"severity":"error","line":3,"column":5,"text":"Windows-1252 cannot hold \"\u03a9\""}])"));
+  const Answer unclosed = call("PUT", "/api/definition", Json({{"text", "[Groups]\nA\n[A]\nX\nY;;<X!-\n"}}).dump());
+  ASSERT_EQ(unclosed.body["definition"]["diagnostics"].size(), 1u);
+  EXPECT_EQ(unclosed.body["definition"]["diagnostics"][0]["line"], 4);
 }
 
 TEST_F(PreviewApi, SavingTheDocumentWritesItOnlyWhenItChanged) {
