@@ -1,17 +1,9 @@
 #!/usr/bin/env python3
-"""The installer, checked in its tables and then run under Wine in a fresh prefix.
-
-  msi_test.py --msi 1.1.0.msi --newer-msi 1.1.1.msi --dll Kelvane.dll --wine-run WINE_RUN
-              --native-kelvane KELVANE --source-dir REPO --work DIR
-
-Tables: x64, per machine, the fixed upgrade code, only HKCR and HKLM rows, 64-bit
-components, no custom action. Under Wine, each step followed by `wineserver -w`:
-regsvr32 and the MSI write the same keys (reg export, the DLL's path aside); a session
-through COM on the installed DLL prints and writes what the native program does; an
-upgrade leaves one product, the newer, and a changed Kelvane.ini; a repair keeps it
-too; a downgrade is refused; uninstalling removes every key and program file but
-leaves Kelvane.ini and Kelvane.log. Any non-zero exit code is a failure (Wine's arrive
-modulo 256). Exit status 0 when all holds, else 1.
+"""The installer: its tables, then under Wine in a fresh prefix, `wineserver -w` after
+each step and any non-zero exit a failure (Wine's arrive modulo 256). regsvr32 and the
+MSI write the same keys; one-edit.session through the installed DLL matches the native
+program; an upgrade, a repair and the uninstall keep a changed Kelvane.ini; a downgrade
+is refused; uninstalling leaves no key and no program file. Exit status 0 when all holds.
 """
 
 import argparse
@@ -39,7 +31,6 @@ problems = []
 def expect(condition, what):
     if not condition:
         problems.append(what)
-    return condition
 
 
 def table(msi, name):
