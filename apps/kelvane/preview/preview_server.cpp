@@ -1,23 +1,13 @@
 #include "preview_server.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ostream>
 #include <string>
 #include <string_view>
-#include <thread>
+#include <utility>
 
 #include "scratch_folder.h"
 #include "web_assets.h"
@@ -113,8 +103,6 @@ class RequestStream final : public httplib::Stream {
   std::size_t read_ = 0;
 };
 
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
-
 }  // namespace
 
 // httplib's routing and answer writing, without its sockets.
@@ -133,18 +121,15 @@ class PreviewServer::Router : public httplib::Server {
 struct PreviewServer::Connection {
   enum class Phase { Reading, Writing, Lingering };
 
-  explicit Connection(int socket) : fd(socket) {}
+  explicit Connection(net::Socket socket) : fd(socket) {}
   ~Connection() { shut(); }
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  void shut() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
-  short events() const { return phase == Phase::Writing ? POLLOUT : POLLIN; }
+  void shut() { net::close(std::exchange(fd, net::kNoSocket)); }
+  bool open() const { return fd != net::kNoSocket; }
 
-  int fd;
+  net::Socket fd;
   Phase phase = Phase::Reading;
   RequestReader reader;
   std::string in;      // received, not yet taken by the reader
@@ -161,53 +146,30 @@ struct PreviewServer::Connection {
 
 PreviewServer::PreviewServer(Preview& preview, ServerLimits limits)
     : preview_(preview), limits_(limits), router_(std::make_unique<Router>()) {
-  if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    throw PreviewError(std::string("cannot make a pipe: ") + std::strerror(errno));
-  }
   routes();
 }
 
 PreviewServer::~PreviewServer() {
   connections_.clear();
-  for (int fd : {listener_, wake_[0], wake_[1]}) {
-    if (fd >= 0) ::close(fd);
-  }
+  net::close(listener_);
 }
 
 int PreviewServer::bind(int port) {
-  const auto fail = [port] {
-    return PreviewError("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
-  };
-  listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listener_ < 0) throw fail();
-  const int yes = 1;
-  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 64) != 0 ||
-      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw fail();
-  }
-  port_ = ntohs(address.sin_port);
+  listener_ = net::listenLocal(port);
+  port_ = port;
   return port_;
 }
 
-void PreviewServer::stop() {
-  const char byte = 0;
-  [[maybe_unused]] const auto written = ::write(wake_[1], &byte, 1);
-}
+void PreviewServer::stop() { wake_.notify(); }
 
 void PreviewServer::listen() {
-  std::vector<pollfd> fds;
+  std::vector<net::Watch> fds;
   for (;;) {
-    fds.assign({{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+    fds.assign({{wake_.watched(), false}, {listener_, false}});
     auto next = Clock::time_point::max();
     bool pending = false;
     for (const auto& c : connections_) {
-      fds.push_back({c->fd, c->events(), 0});
+      fds.push_back({c->fd, c->phase == Connection::Phase::Writing});
       next = std::min(next, c->deadline);
       pending |= c->pending;
     }
@@ -218,40 +180,33 @@ void PreviewServer::listen() {
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
       timeout = static_cast<int>(std::clamp<decltype(wait)>(wait, 0, 60'000));
     }
-    if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
-    if (fds[0].revents != 0) break;
+    if (net::poll(fds, timeout) < 0) break;
+    if (fds[0].ready) break;
 
     for (std::size_t i = 0; i < connections_.size(); ++i) {
       Connection& c = *connections_[i];
-      const short revents = fds[i + 2].revents;
+      const bool ready = fds[i + 2].ready;
       if (c.phase == Connection::Phase::Writing) {
-        if (revents != 0) send(c);
-      } else if (revents != 0 || c.pending) {
+        if (ready) send(c);
+      } else if (ready || c.pending) {
         receive(c);
       }
-      if (c.fd >= 0 && Clock::now() >= c.deadline) expire(c);
+      if (c.open() && Clock::now() >= c.deadline) expire(c);
     }
-    connections_.erase(std::remove_if(connections_.begin(), connections_.end(), [](const auto& c) { return c->fd < 0; }),
+    connections_.erase(std::remove_if(connections_.begin(), connections_.end(), [](const auto& c) { return !c->open(); }),
                        connections_.end());
-    if (fds[1].revents != 0) accept();
+    if (fds[1].ready) accept();
   }
   connections_.clear();
 }
 
 void PreviewServer::accept() {
-  for (;;) {
-    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
+  for (net::Socket fd; (fd = net::accept(listener_)) != net::kNoSocket;) {
     if (connections_.size() >= limits_.connections) {
       const auto oldest = std::min_element(connections_.begin(), connections_.end(),
                                            [](const auto& a, const auto& b) { return a->since < b->since; });
       connections_.erase(oldest);
     }
-    const int yes = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     auto c = std::make_unique<Connection>(fd);
     c->since = Clock::now();
     c->deadline = c->since + limits_.headTime;
@@ -263,16 +218,16 @@ void PreviewServer::receive(Connection& c) {
   c.pending = false;
   if (c.phase == Connection::Phase::Lingering) {
     char dropped[16 * 1024];
-    const ssize_t n = ::recv(c.fd, dropped, sizeof dropped, 0);
-    if (n == 0 || (n < 0 && !wouldBlock(errno))) c.shut();
+    const long n = net::receive(c.fd, dropped, sizeof dropped);
+    if (n == 0 || (n < 0 && !net::wouldBlock())) c.shut();
     return;
   }
   const std::size_t held = c.in.size();
   if (held < kReadWindow) {
     c.in.resize(kReadWindow);
-    const ssize_t n = ::recv(c.fd, c.in.data() + held, kReadWindow - held, 0);
-    c.in.resize(held + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n == 0 || (n < 0 && !wouldBlock(errno))) {
+    const long n = net::receive(c.fd, c.in.data() + held, kReadWindow - held);
+    c.in.resize(held + static_cast<std::size_t>(std::max<long>(n, 0)));
+    if (n == 0 || (n < 0 && !net::wouldBlock())) {
       c.shut();  // a request cut short has no one to answer
       return;
     }
@@ -309,9 +264,9 @@ void PreviewServer::reply(Connection& c, std::string bytes, bool close) {
 
 void PreviewServer::send(Connection& c) {
   while (c.sent < c.out.size()) {
-    const ssize_t n = ::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
+    const long n = net::send(c.fd, c.out.data() + c.sent, c.out.size() - c.sent);
     if (n < 0) {
-      if (wouldBlock(errno)) return;
+      if (net::wouldBlock()) return;
       c.shut();
       return;
     }
@@ -324,7 +279,7 @@ void PreviewServer::send(Connection& c) {
     c.phase = Connection::Phase::Reading;
     c.deadline = c.readDeadline;
   } else if (c.closeAfter) {
-    ::shutdown(c.fd, SHUT_WR);
+    net::shutdownSend(c.fd);
     c.phase = Connection::Phase::Lingering;
     c.deadline = now + kLinger;
   } else {
@@ -419,32 +374,8 @@ void PreviewServer::routes() {
          [this](const httplib::Request&, httplib::Response& res) { answer(res, preview_.saveDocument()); });
 }
 
-namespace {
-
-// The signals that ask a program to end. Each stops the preview as SIGINT does, so that
-// nothing it made stays behind.
-sigset_t endingSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGXCPU, SIGIO}) {
-    sigaddset(&set, s);
-  }
-#ifdef SIGPWR
-  sigaddset(&set, SIGPWR);
-#endif
-#ifdef SIGSTKFLT
-  sigaddset(&set, SIGSTKFLT);
-#endif
-  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&set, s);
-  return set;
-}
-
-}  // namespace
-
 int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err) {
-  // The signals wait for one thread of their own, so the server stops outside any handler.
-  const sigset_t signals = endingSignals();
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  net::EndRequests::hold();
   // A fault still runs code: it takes the scratch folder with it.
   ScratchFolder::removeOnFault();
 
@@ -452,15 +383,9 @@ int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& e
     Preview preview(options);
     PreviewServer server(preview);
     const int port = server.bind(options.port);
-    std::thread waiter([&] {
-      int signal = 0;
-      sigwait(&signals, &signal);
-      server.stop();
-    });
+    const net::EndRequests ending([&server] { server.stop(); });
     out << "Kelvane preview: http://127.0.0.1:" << port << "/" << std::endl;
     server.listen();
-    pthread_kill(waiter.native_handle(), SIGTERM);  // when listen ended by itself
-    waiter.join();
   } catch (const std::runtime_error& e) {
     err << "kelvane: " << e.what() << '\n';
     return 2;

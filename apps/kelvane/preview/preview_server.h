@@ -15,6 +15,7 @@
 
 #include "preview.h"
 #include "request_reader.h"
+#include "server_os.h"
 
 namespace kelvane::cli {
 
@@ -57,15 +58,16 @@ class PreviewServer {
 
   Preview& preview_;
   ServerLimits limits_;
+  net::Library library_;
   std::unique_ptr<Router> router_;
   std::vector<std::unique_ptr<Connection>> connections_;
-  int listener_ = -1;
-  int wake_[2] = {-1, -1};  // stop() writes to [1]
+  net::Socket listener_ = net::kNoSocket;
+  net::Wake wake_;  // stop() notifies it
   int port_ = 0;
 };
 
 // `kelvane preview`: serves until SIGINT, SIGTERM or another signal that asks a program
-// to end. Prints the address on `out`. Exit status: 0 after a clean stop, 2 when it
+// to end (Windows: Ctrl+C, Ctrl+Break, closing the console). Prints the address on `out`. Exit status: 0 after a clean stop, 2 when it
 // cannot start.
 int runPreview(const PreviewOptions& options, std::ostream& out, std::ostream& err);
 
