@@ -1,6 +1,7 @@
 #include "props/props.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 
 #include "common/checked.h"
@@ -57,12 +58,11 @@ namespace {
 std::int16_t selectEntry(const pagedef::FieldDef& f, FieldBinding& b, const std::string& value, bool keep) {
   std::int16_t selected = f.lastItemWithText(value);
   if (selected == 0 && f.items.front().text != value && keep) {
-    const auto extra = std::find(b.extraItems.begin(), b.extraItems.end(), value);
-    if (extra == b.extraItems.end()) {
+    auto k = std::find(b.extraItems.begin(), b.extraItems.end(), value) - b.extraItems.begin();
+    if (k == static_cast<std::ptrdiff_t>(b.extraItems.size())) {
       controlOf(f, b).AddItems(value);
       b.extraItems.push_back(value);
     }
-    const auto k = std::find(b.extraItems.begin(), b.extraItems.end(), value) - b.extraItems.begin();
     selected = checked16(static_cast<long long>(f.items.size() + k), "combo box entry");
   }
   controlOf(f, b).SetCurrentSelection(selected);
