@@ -244,9 +244,11 @@ TEST_F(HostileClient, SlowClientsDoNotHoldUpOthers) {
     RawClient client(port_);
     ASSERT_TRUE(client.connected());
     client.send(request("GET", "/api/state"));
-    const std::string a = client.answer(1000ms);
+    // Starved, it would wait until the slow heads time out (5 s); the bound leaves room for a
+    // loaded machine and stays below that.
+    const std::string a = client.answer(2500ms);
     EXPECT_EQ(statusOf(a), 200) << "request " << i;
-    EXPECT_LT(Clock::now() - begin, 1000ms) << "request " << i;
+    EXPECT_LT(Clock::now() - begin, 2500ms) << "request " << i;
   }
   done = true;
   dripping.join();
