@@ -290,6 +290,18 @@ async function run() {
   }
   if (fs.readFileSync(docPath, 'utf8') === docBefore) throw new Error('the document file did not change');
 
+  step = 'typing right after a definition edit: the definition is read first, the typing stays';
+  const commented = source + '# read before the typing\n';
+  await setDefinition(commented);
+  await page.click(PART_NUMBER, { clickCount: 3 });
+  await page.keyboard.type('SH-500-L');
+  // Past the editor's pause, when a definition sent after the typing would reopen the page.
+  await new Promise((resolve) => setTimeout(resolve, 600));
+  await until(() => document.body.dataset.pending === '0');
+  await valueIs(DRAWING_NUMBER, 'SH-500-L-A');
+  const read = await page.evaluate(async () => (await (await fetch('/api/definition')).json()).text);
+  if (read !== commented) throw new Error('the server does not hold the edited definition');
+
   step = 'the server stops: a banner, and nothing is lost';
   const edited = source + '# kept while the server was away\n';
   await setDefinition(edited);

@@ -484,6 +484,9 @@ function sendText(id, text) {
 }
 
 async function send(event) {
+  // The definition typed just before goes first, or its reading would reopen the page
+  // over this event.
+  if (definitionTimer) sendDefinition();
   if (event.type === 'select') {
     const c = control(event.id, COMBOBOX);
     if (c && event.id !== CONFIG_COMBO) typed.set(event.id, { name: nameOf(c), text: c.items[event.index] ?? '', config: currentConfig() });
