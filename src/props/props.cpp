@@ -77,10 +77,9 @@ std::int16_t selectEntry(const pagedef::FieldDef& f, FieldBinding& b, const std:
 bool loadCP(State& s, std::int16_t cfg) {
   return trapped(s, "loadCP", status::kLoadError, [&] {
     forEachBoundField(s, [&](pagedef::FieldDef& f, FieldBinding& b) {
-      const std::string& slot = b.configValues.at(cfg);
-      SlotOrigin origin = b.origins.at(cfg);
+      const SlotOrigin origin = b.origins.at(cfg);
       host::Control& control = controlOf(f, b);
-      std::string v = slot;
+      std::string v = b.configValues.at(cfg);
       const bool emptyInDocument = v.empty() && origin == SlotOrigin::Document;
       if (f.isTextBox()) {
         if (v.empty()) v = f.defaultValue;
